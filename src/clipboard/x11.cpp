@@ -1,0 +1,321 @@
+// Reads the CLIPBOARD selection of an X11 display through libxcb.
+//
+// The reader asks the selection's owner which targets it offers (TARGETS), then converts the
+// first file-list target on offer into a property of its own unmapped window and reads it back,
+// following the INCR protocol when the owner sends the data in chunks. It never takes ownership
+// of a selection, so the clipboard stays as it was.
+#include <poll.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "clipboard/backends.h"
+#include "pathlist/uri_list.h"
+#include "tool/failure.h"
+
+namespace clipfiles {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// An owner that sends nothing for this long has stopped answering.
+constexpr auto idleLimit = std::chrono::seconds(2);
+// No file list comes near this; a larger transfer is a runaway owner.
+constexpr std::size_t sizeLimit = std::size_t{256} << 20;
+
+struct FreeDeleter {
+  void operator()(void* memory) const noexcept { std::free(memory); }
+};
+template <typename T>
+using XcbPointer = std::unique_ptr<T, FreeDeleter>;
+
+struct ConnectionDeleter {
+  void operator()(xcb_connection_t* connection) const noexcept { xcb_disconnect(connection); }
+};
+using Connection = std::unique_ptr<xcb_connection_t, ConnectionDeleter>;
+
+enum AtomName : std::size_t {
+  clipboardAtom,
+  targetsAtom,
+  incrAtom,
+  uriListAtom,
+  gnomeFilesAtom,
+  mateFilesAtom,
+  transferAtom,  // the property of our window that the owner writes into
+  atomCount,
+};
+constexpr std::array<std::string_view, atomCount> atomNames{
+    "CLIPBOARD",
+    "TARGETS",
+    "INCR",
+    "text/uri-list",
+    "x-special/gnome-copied-files",
+    "x-special/mate-copied-files",
+    "CLIPFILES_TRANSFER",
+};
+
+// The file-list targets in order of preference, with the format each carries.
+struct FileListTarget {
+  AtomName atom;
+  ListFormat format;
+};
+constexpr std::array<FileListTarget, 3> fileListTargets{{
+    {uriListAtom, ListFormat::uriList},
+    {gnomeFilesAtom, ListFormat::copiedFiles},
+    {mateFilesAtom, ListFormat::copiedFiles},
+}};
+
+struct Session {
+  Connection connection;
+  xcb_window_t window = XCB_NONE;
+  std::array<xcb_atom_t, atomCount> atoms{};
+
+  [[nodiscard]] xcb_connection_t* get() const { return connection.get(); }
+};
+
+// Data the owner delivered: its type and format as labelled, and the bytes.
+struct Transfer {
+  xcb_atom_t type = XCB_NONE;
+  std::uint8_t format = 0;
+  std::string bytes;
+};
+
+[[noreturn]] void throwConnectionLost() {
+  throw Failure(ExitStatus::ioError, "lost the connection to the X display");
+}
+
+[[noreturn]] void throwTooLarge() {
+  throw Failure(ExitStatus::dataError, "the clipboard holds more than " +
+                                           std::to_string(sizeLimit >> 20) +
+                                           " MiB of file-list data");
+}
+
+Connection connect(int& screenNumber) {
+  Connection connection(xcb_connect(nullptr, &screenNumber));
+  const int error = xcb_connection_has_error(connection.get());
+  if (error == 0) return connection;
+  const char* display = std::getenv("DISPLAY");
+  if (display == nullptr || *display == '\0') {
+    throw Failure(ExitStatus::unavailable,
+                  "no display to read the clipboard from: DISPLAY is not set");
+  }
+  const std::string name = std::string("cannot connect to the X display \"") + display + "\"";
+  switch (error) {
+    case XCB_CONN_CLOSED_PARSE_ERR:
+      throw Failure(ExitStatus::unavailable, name + ": the name is not a valid display name");
+    case XCB_CONN_CLOSED_INVALID_SCREEN:
+      throw Failure(ExitStatus::unavailable, name + ": the display has no such screen");
+    case XCB_CONN_CLOSED_MEM_INSUFFICIENT:
+      throw Failure(ExitStatus::software, name + ": out of memory");
+    default:
+      throw Failure(ExitStatus::unavailable,
+                    name + " (is the server running, and may this user connect to it?)");
+  }
+}
+
+Session openSession() {
+  int screenNumber = 0;
+  Session session{connect(screenNumber)};
+  xcb_connection_t* c = session.get();
+
+  std::array<xcb_intern_atom_cookie_t, atomCount> cookies{};
+  for (std::size_t i = 0; i < atomCount; ++i) {
+    cookies[i] =
+        xcb_intern_atom(c, 0, static_cast<std::uint16_t>(atomNames[i].size()), atomNames[i].data());
+  }
+
+  xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(c));
+  for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
+  if (screens.rem == 0) throw Failure(ExitStatus::unavailable, "the X display has no such screen");
+
+  // An unmapped input-only window: the owner needs one to deliver the data to, and
+  // PropertyChange events on it pace the chunks of an incremental transfer.
+  session.window = xcb_generate_id(c);
+  const std::uint32_t eventMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+  xcb_create_window(c, XCB_COPY_FROM_PARENT, session.window, screens.data->root, 0, 0, 1, 1, 0,
+                    XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK,
+                    &eventMask);
+
+  for (std::size_t i = 0; i < atomCount; ++i) {
+    XcbPointer<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(c, cookies[i], nullptr));
+    if (!reply) throwConnectionLost();
+    session.atoms[i] = reply->atom;
+  }
+  return session;
+}
+
+// Waits for the first event that `matches`, dropping others. Throws if the owner stays silent
+// for the idle limit, with `silence` saying what it failed to do.
+template <typename Match>
+XcbPointer<xcb_generic_event_t> waitForEvent(const Session& session, Match matches,
+                                             const char* silence) {
+  xcb_connection_t* c = session.get();
+  const Clock::time_point deadline = Clock::now() + idleLimit;
+  xcb_flush(c);
+  for (;;) {
+    while (xcb_generic_event_t* raw = xcb_poll_for_event(c)) {
+      XcbPointer<xcb_generic_event_t> event(raw);
+      if (matches(*event)) return event;
+    }
+    if (xcb_connection_has_error(c) != 0) throwConnectionLost();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      throw Failure(ExitStatus::tempFail, std::string("the program that owns the clipboard ") +
+                                              silence + " within " +
+                                              std::to_string(idleLimit.count()) + " seconds");
+    }
+    pollfd display{xcb_get_file_descriptor(c), POLLIN, 0};
+    ::poll(&display, 1, static_cast<int>(left));
+  }
+}
+
+// Reads and deletes the transfer property of our window. Deleting it is what asks an
+// incremental owner for its next chunk.
+XcbPointer<xcb_get_property_reply_t> takeTransferProperty(const Session& session) {
+  xcb_connection_t* c = session.get();
+  // Long enough to hold more than the size limit, so one request takes the whole property.
+  const auto longLength = static_cast<std::uint32_t>(sizeLimit / 4 + 1);
+  const xcb_get_property_cookie_t cookie = xcb_get_property(
+      c, 1, session.window, session.atoms[transferAtom], XCB_GET_PROPERTY_TYPE_ANY, 0, longLength);
+  xcb_generic_error_t* error = nullptr;
+  XcbPointer<xcb_get_property_reply_t> reply(xcb_get_property_reply(c, cookie, &error));
+  XcbPointer<xcb_generic_error_t> errorHolder(error);
+  if (!reply) {
+    if (error != nullptr) {
+      throw Failure(ExitStatus::ioError,
+                    "the X server refused to hand over the clipboard data "
+                    "(X error " +
+                        std::to_string(error->error_code) + ")");
+    }
+    throwConnectionLost();
+  }
+  if (reply->bytes_after != 0 ||
+      static_cast<std::size_t>(xcb_get_property_value_length(reply.get())) > sizeLimit) {
+    throwTooLarge();
+  }
+  return reply;
+}
+
+std::string_view propertyBytes(xcb_get_property_reply_t* reply) {
+  return {static_cast<const char*>(xcb_get_property_value(reply)),
+          static_cast<std::size_t>(xcb_get_property_value_length(reply))};
+}
+
+// Takes the chunks of an incremental transfer until the owner sends an empty one.
+void receiveIncrementally(const Session& session, Transfer& transfer) {
+  bool first = true;
+  for (;;) {
+    waitForEvent(
+        session,
+        [&](const xcb_generic_event_t& event) {
+          if ((event.response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
+          const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+          return notify.window == session.window && notify.atom == session.atoms[transferAtom] &&
+                 notify.state == XCB_PROPERTY_NEW_VALUE;
+        },
+        "stopped sending the clipboard data");
+    XcbPointer<xcb_get_property_reply_t> chunk = takeTransferProperty(session);
+    const std::string_view bytes = propertyBytes(chunk.get());
+    if (bytes.empty()) return;
+    if (first) {
+      transfer.type = chunk->type;
+      transfer.format = chunk->format;
+      first = false;
+    } else if (chunk->type != transfer.type || chunk->format != transfer.format) {
+      throw Failure(ExitStatus::dataError,
+                    "the program that owns the clipboard changed the data's type mid-transfer");
+    }
+    if (bytes.size() > sizeLimit - transfer.bytes.size()) throwTooLarge();
+    transfer.bytes.append(bytes);
+  }
+}
+
+// Asks the owner to convert the clipboard to `target`. Nothing if the owner refuses.
+std::optional<Transfer> convert(const Session& session, xcb_atom_t target) {
+  const xcb_atom_t clipboard = session.atoms[clipboardAtom];
+  const xcb_atom_t property = session.atoms[transferAtom];
+  xcb_convert_selection(session.get(), session.window, clipboard, target, property,
+                        XCB_CURRENT_TIME);
+  XcbPointer<xcb_generic_event_t> event = waitForEvent(
+      session,
+      [&](const xcb_generic_event_t& candidate) {
+        if ((candidate.response_type & 0x7f) != XCB_SELECTION_NOTIFY) return false;
+        const auto& notify = reinterpret_cast<const xcb_selection_notify_event_t&>(candidate);
+        return notify.requestor == session.window && notify.selection == clipboard &&
+               notify.target == target;
+      },
+      "did not answer");
+  if (reinterpret_cast<const xcb_selection_notify_event_t&>(*event).property == XCB_NONE) {
+    return std::nullopt;
+  }
+
+  XcbPointer<xcb_get_property_reply_t> reply = takeTransferProperty(session);
+  if (reply->type != session.atoms[incrAtom]) {
+    return Transfer{reply->type, reply->format, std::string(propertyBytes(reply.get()))};
+  }
+  // The INCR property holds a lower bound of the size: refuse an oversized transfer early.
+  Transfer transfer;
+  if (reply->format == 32 && xcb_get_property_value_length(reply.get()) >= 4) {
+    const auto announced = *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+    if (announced > sizeLimit) throwTooLarge();
+    transfer.bytes.reserve(announced);
+  }
+  receiveIncrementally(session, transfer);
+  return transfer;
+}
+
+// The targets the owner offers, or nothing if it does not answer TARGETS in the usual form.
+std::optional<std::vector<xcb_atom_t>> offeredTargets(const Session& session) {
+  std::optional<Transfer> reply = convert(session, session.atoms[targetsAtom]);
+  if (!reply || reply->format != 32 ||
+      (reply->type != XCB_ATOM_ATOM && reply->type != session.atoms[targetsAtom])) {
+    return std::nullopt;
+  }
+  std::vector<xcb_atom_t> targets(reply->bytes.size() / sizeof(xcb_atom_t));
+  std::copy_n(reply->bytes.data(), targets.size() * sizeof(xcb_atom_t),
+              reinterpret_cast<char*>(targets.data()));
+  return targets;
+}
+
+}  // namespace
+
+std::optional<std::vector<FileURL>> readX11FileURLs() {
+  const Session session = openSession();
+  xcb_connection_t* c = session.get();
+
+  const xcb_get_selection_owner_cookie_t ownerCookie =
+      xcb_get_selection_owner(c, session.atoms[clipboardAtom]);
+  XcbPointer<xcb_get_selection_owner_reply_t> owner(
+      xcb_get_selection_owner_reply(c, ownerCookie, nullptr));
+  if (!owner) throwConnectionLost();
+  if (owner->owner == XCB_NONE) return std::vector<FileURL>{};
+
+  // An owner that does not answer TARGETS may still convert a target asked for directly.
+  const std::optional<std::vector<xcb_atom_t>> offered = offeredTargets(session);
+  for (const FileListTarget& candidate : fileListTargets) {
+    const xcb_atom_t target = session.atoms[candidate.atom];
+    if (offered && std::ranges::find(*offered, target) == offered->end()) continue;
+    std::optional<Transfer> transfer = convert(session, target);
+    // Some owners answer every request with their one type: only data labelled as the
+    // requested target is a file list.
+    if (!transfer || transfer->type != target) continue;
+    if (transfer->format != 8) {
+      throw Failure(ExitStatus::dataError, "the program that owns the clipboard sent " +
+                                               std::string(atomNames[candidate.atom]) + " as " +
+                                               std::to_string(transfer->format) +
+                                               "-bit items instead of text");
+    }
+    return decodeFileList(transfer->bytes, candidate.format);
+  }
+  return std::vector<FileURL>{};
+}
+
+}  // namespace clipfiles

@@ -1,0 +1,27 @@
+// Decoding the file lists that Linux clipboards carry into file URLs.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pathlist/path_list.h"
+
+namespace clipfiles {
+
+enum class ListFormat {
+  uriList,      // text/uri-list: one URI per line, CRLF or LF, "#" comment lines
+  copiedFiles,  // x-special/gnome-copied-files and its MATE twin: "copy" or "cut", then URIs
+};
+
+// The file URLs that `text` lists, in order, duplicates kept. URIs of other schemes, and file
+// URIs that name another host, are skipped. Nothing when any entry is not a well-formed URI:
+// a list is taken whole or not at all. `hostName` is the name that counts as this machine.
+std::optional<std::vector<FileURL>> decodeFileList(std::string_view text, ListFormat format,
+                                                   std::string_view hostName);
+
+// The same, with this machine's host name.
+std::optional<std::vector<FileURL>> decodeFileList(std::string_view text, ListFormat format);
+
+}  // namespace clipfiles

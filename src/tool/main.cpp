@@ -1,0 +1,54 @@
+// clipfiles: prints the paths of the files on the clipboard as one compact JSON array.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "clipboard/clipboard.h"
+#include "pathlist/path_list.h"
+#include "tool/failure.h"
+
+namespace {
+
+// The run's two results, each set once: the clipboard's file URLs, then the JSON bytes.
+std::vector<clipfiles::FileURL> urls;
+std::string data;
+
+// A closed standard descriptor would be handed to the next file the process opens, such as
+// its display connection, and output meant for it would land there. Hold each closed slot
+// with /dev/null opened read-only, so that writing to it still fails as it would have.
+void holdClosedStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) ::open("/dev/null", O_RDONLY);
+  }
+}
+
+int fail(clipfiles::ExitStatus status, const char* message) {
+  std::fprintf(stderr, "clipfiles: %s\n", message);
+  return static_cast<int>(status);
+}
+
+}  // namespace
+
+// Arguments are not read: the tool has no options, and whatever a caller passes is ignored.
+int main() {
+  using namespace clipfiles;
+  try {
+    holdClosedStandardDescriptors();
+    urls = readFileURLs().value_or(std::vector<FileURL>{});
+    data = encodePathList(makePathList(urls));
+    writeStandardOutput(data);
+    return static_cast<int>(ExitStatus::success);
+  } catch (const Failure& failure) {
+    return fail(failure.status(), failure.what());
+  } catch (const std::bad_alloc&) {
+    return fail(ExitStatus::software, "out of memory");
+  } catch (const std::exception& error) {
+    return fail(ExitStatus::software, error.what());
+  }
+}

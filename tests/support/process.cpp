@@ -1,0 +1,240 @@
+#include "support/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+
+extern char** environ;
+
+namespace testing_support {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+[[noreturn]] void throwSystemError(const std::string& what) {
+  throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+struct Pipe {
+  int read = -1;
+  int write = -1;
+  Pipe() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) throwSystemError("pipe");
+    read = fds[0];
+    write = fds[1];
+  }
+};
+
+// posix_spawn's arguments, owned for the length of the call.
+class SpawnFiles {
+ public:
+  SpawnFiles() { posix_spawn_file_actions_init(&actions_); }
+  SpawnFiles(const SpawnFiles&) = delete;
+  SpawnFiles& operator=(const SpawnFiles&) = delete;
+  ~SpawnFiles() { posix_spawn_file_actions_destroy(&actions_); }
+  void open(int fd, const char* path, int flags) {
+    posix_spawn_file_actions_addopen(&actions_, fd, path, flags, 0);
+  }
+  void dup(int from, int to) { posix_spawn_file_actions_adddup2(&actions_, from, to); }
+  void close(int fd) { posix_spawn_file_actions_addclose(&actions_, fd); }
+  const posix_spawn_file_actions_t* get() const { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+};
+
+pid_t spawn(const std::vector<std::string>& argv, const Environment& environment,
+            const SpawnFiles& files) {
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  std::vector<std::string> entries = environment.entries();
+  std::vector<char*> envp;
+  for (std::string& entry : entries) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  pid_t pid = -1;
+  const int error = posix_spawnp(&pid, args[0], files.get(), nullptr, args.data(), envp.data());
+  if (error != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(error));
+  return pid;
+}
+
+int waitFor(pid_t pid, int& signal) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFSIGNALED(status)) {
+    signal = WTERMSIG(status);
+    return -1;
+  }
+  return WEXITSTATUS(status);
+}
+
+// Appends what is readable on `fd`; false once the writer has closed it.
+bool drain(int fd, std::string& into) {
+  char buffer[65536];
+  const ssize_t got = ::read(fd, buffer, sizeof buffer);
+  if (got > 0) into.append(buffer, static_cast<std::size_t>(got));
+  return got > 0 || (got < 0 && errno == EINTR);
+}
+
+}  // namespace
+
+Environment Environment::current() {
+  Environment environment;
+  for (char** entry = environ; *entry != nullptr; ++entry)
+    environment.entries_.emplace_back(*entry);
+  return environment;
+}
+
+Environment& Environment::unset(const std::string& name) {
+  std::erase_if(entries_, [&](const std::string& entry) { return entry.starts_with(name + "="); });
+  return *this;
+}
+
+Environment& Environment::set(const std::string& name, const std::string& value) {
+  unset(name);
+  entries_.push_back(name + "=" + value);
+  return *this;
+}
+
+RunResult run(const std::vector<std::string>& argv, const Environment& environment, Output output,
+              milliseconds limit) {
+  Pipe out;
+  Pipe err;
+  SpawnFiles files;
+  files.open(STDIN_FILENO, "/dev/null", O_RDONLY);
+  switch (output) {
+    case Output::capture:
+      files.dup(out.write, STDOUT_FILENO);
+      break;
+    case Output::closed:
+      files.close(STDOUT_FILENO);
+      break;
+    case Output::devFull:
+      files.open(STDOUT_FILENO, "/dev/full", O_WRONLY);
+      break;
+  }
+  files.dup(err.write, STDERR_FILENO);
+
+  const Clock::time_point start = Clock::now();
+  const pid_t pid = spawn(argv, environment, files);
+  ::close(out.write);
+  ::close(err.write);
+
+  RunResult result;
+  std::vector<pollfd> open{{out.read, POLLIN, 0}, {err.read, POLLIN, 0}};
+  while (!open.empty()) {
+    const auto left = std::chrono::duration_cast<milliseconds>(start + limit - Clock::now());
+    if (left.count() <= 0) {
+      ::kill(pid, SIGKILL);
+      waitFor(pid, result.signal);
+      ::close(out.read);
+      ::close(err.read);
+      throw std::runtime_error(argv[0] + " was still running after " +
+                               std::to_string(limit.count()) + " ms");
+    }
+    if (::poll(open.data(), open.size(), static_cast<int>(left.count())) <= 0) continue;
+    for (std::size_t i = open.size(); i-- > 0;) {
+      if (open[i].revents == 0) continue;
+      if (!drain(open[i].fd, open[i].fd == out.read ? result.out : result.err)) {
+        ::close(open[i].fd);
+        open.erase(open.begin() + static_cast<std::ptrdiff_t>(i));
+      }
+    }
+  }
+  result.status = waitFor(pid, result.signal);
+  result.elapsed = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+  return result;
+}
+
+Background::Background(const std::vector<std::string>& argv, const Environment& environment,
+                       std::optional<int> extraFd) {
+  Pipe out;
+  SpawnFiles files;
+  files.open(STDIN_FILENO, "/dev/null", O_RDONLY);
+  files.dup(out.write, STDOUT_FILENO);
+  files.open(STDERR_FILENO, "/dev/null", O_WRONLY);
+  if (extraFd) files.dup(*extraFd, 3);
+  pid_ = spawn(argv, environment, files);
+  ::close(out.write);
+  out_ = out.read;
+}
+
+Background::Background(Background&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)),
+      out_(std::exchange(other.out_, -1)),
+      pending_(std::move(other.pending_)) {}
+
+Background::~Background() {
+  stop();
+}
+
+void Background::stop() {
+  if (pid_ > 0) {
+    // A polite stop first, so servers remove their sockets and lock files.
+    ::kill(pid_, SIGTERM);
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(2);
+    int status = 0;
+    while (::waitpid(pid_, &status, WNOHANG) == 0) {
+      if (Clock::now() > deadline) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(milliseconds(5));
+    }
+    pid_ = -1;
+  }
+  if (out_ >= 0) ::close(std::exchange(out_, -1));
+}
+
+std::optional<std::string> Background::readLine(milliseconds limit) {
+  const Clock::time_point deadline = Clock::now() + limit;
+  for (;;) {
+    if (const std::size_t end = pending_.find('\n'); end != std::string::npos) {
+      std::string line = pending_.substr(0, end);
+      pending_.erase(0, end + 1);
+      return line;
+    }
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+    pollfd out{out_, POLLIN, 0};
+    if (out_ < 0 || left.count() <= 0 || ::poll(&out, 1, static_cast<int>(left.count())) <= 0) {
+      return std::nullopt;
+    }
+    if (!drain(out_, pending_)) return std::nullopt;
+  }
+}
+
+TemporaryDirectory::TemporaryDirectory() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "clipfiles-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throwSystemError("mkdtemp");
+  path_ = pattern;
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string TemporaryDirectory::write(const std::string& name, const std::string& content) const {
+  const std::string file = path_ + "/" + name;
+  std::ofstream(file, std::ios::binary) << content;
+  return file;
+}
+
+}  // namespace testing_support

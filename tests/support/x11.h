@@ -1,0 +1,32 @@
+// A private X server for a test, and a look at who owns its clipboard.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "support/process.h"
+
+namespace testing_support {
+
+// Xvfb on a free display, ready when constructed and stopped when destroyed. -noreset keeps
+// the server from resetting each time its last client leaves.
+class Xvfb {
+ public:
+  Xvfb();
+  const std::string& display() const { return display_; }
+
+ private:
+  std::optional<Background> server_;
+  std::string display_;
+};
+
+// The window that owns CLIPBOARD on `display`, or 0 when nobody does.
+std::uint32_t clipboardOwner(const std::string& display);
+
+// Waits until CLIPBOARD has an owner other than `previous`; returns it, or 0 after `limit`.
+std::uint32_t waitForClipboardOwner(const std::string& display, std::uint32_t previous = 0,
+                                    std::chrono::milliseconds limit = std::chrono::seconds(5));
+
+}  // namespace testing_support

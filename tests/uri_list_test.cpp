@@ -1,0 +1,108 @@
+// Decoding clipboard file lists into paths.
+#include "pathlist/uri_list.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using clipfiles::decodeFileList;
+using clipfiles::FileURL;
+using clipfiles::ListFormat;
+using Paths = std::optional<std::vector<std::string>>;
+
+constexpr const char* host = "workstation";
+
+struct DecodeCase {
+  const char* name;
+  std::string text;
+  ListFormat format;
+  Paths paths;  // nothing: the list is not taken
+};
+void PrintTo(const DecodeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const DecodeCase decodeCases[] = {
+    // URI forms and hosts
+    {"ThreeSlashes", "file:///tmp/a.txt", ListFormat::uriList, {{"/tmp/a.txt"}}},
+    {"OneSlash", "file:/tmp/a.txt", ListFormat::uriList, {{"/tmp/a.txt"}}},
+    {"Localhost", "file://localhost/tmp/a", ListFormat::uriList, {{"/tmp/a"}}},
+    {"ThisHostAnyCase", "FILE://WorkStation/tmp/a", ListFormat::uriList, {{"/tmp/a"}}},
+    {"OtherHostSkipped", "file://server/share/a\nfile:///b", ListFormat::uriList, {{"/b"}}},
+    {"OtherSchemesSkipped",
+     "https://x.org/a\nsmb://s/a\ntrash:/a\nfile:///b",
+     ListFormat::uriList,
+     {{"/b"}}},
+    {"Root", "file:///", ListFormat::uriList, {{"/"}}},
+    {"DirectorySlashDropped", "file:///home/u/Music/", ListFormat::uriList, {{"/home/u/Music"}}},
+
+    // percent-decoding
+    {"Space", "file:///tmp/b%20c.txt", ListFormat::uriList, {{"/tmp/b c.txt"}}},
+    {"PercentSign", "file:///100%25", ListFormat::uriList, {{"/100%"}}},
+    {"Utf8Name", "file:///caf%C3%A9/%e6%97%a5", ListFormat::uriList, {{"/café/日"}}},
+    {"RawBytesKept", "file:///latin%E9", ListFormat::uriList, {{"/latin\xe9"}}},
+    {"HashAndQuestionMarkInName", "file:///a%23b%3Fc", ListFormat::uriList, {{"/a#b?c"}}},
+    {"QueryAndFragmentDropped",
+     "file:///a?x=1#frag\nfile:///b#c?d",
+     ListFormat::uriList,
+     {{"/a", "/b"}}},
+    {"UnescapedSpaceAndUtf8Accepted", "file:///b c/é", ListFormat::uriList, {{"/b c/é"}}},
+
+    // list structure
+    {"CrlfCommentsBlankLines",
+     "# from a file manager\r\nfile:///a\r\n\r\nfile:///b\r\n",
+     ListFormat::uriList,
+     {{"/a", "/b"}}},
+    {"NoFinalNewline", "file:///a\nfile:///b", ListFormat::uriList, {{"/a", "/b"}}},
+    {"OrderAndDuplicates",
+     "file:///b\nfile:///a\nfile:///b",
+     ListFormat::uriList,
+     {{"/b", "/a", "/b"}}},
+    {"TrailingNul", std::string("file:///a\r\n\0", 12), ListFormat::uriList, {{"/a"}}},
+    {"Empty", "", ListFormat::uriList, {std::vector<std::string>{}}},
+
+    // malformed entries: the whole list is refused
+    {"TruncatedEscape", "file:///a\nfile:///b%2", ListFormat::uriList, std::nullopt},
+    {"NonHexEscape", "file:///a%zz", ListFormat::uriList, std::nullopt},
+    {"EncodedNul", "file:///a%00b", ListFormat::uriList, std::nullopt},
+    {"EncodedSlash", "file:///a%2Fb", ListFormat::uriList, std::nullopt},
+    {"EmptyPath", "file://", ListFormat::uriList, std::nullopt},
+    {"HostWithoutPath", "file://localhost", ListFormat::uriList, std::nullopt},
+    {"RelativePath", "file:tmp/a", ListFormat::uriList, std::nullopt},
+    {"NotAUri", "/tmp/a.txt", ListFormat::uriList, std::nullopt},
+    {"ControlCharacter", "file:///a\tb", ListFormat::uriList, std::nullopt},
+    {"NulInsideList", std::string("file:///a\0\nfile:///b", 20), ListFormat::uriList, std::nullopt},
+
+    // the copied-files format of GNOME and MATE file managers
+    {"CopiedFiles",
+     "copy\nfile:///tmp/a.txt\nfile:///tmp/b%20c.txt",
+     ListFormat::copiedFiles,
+     {{"/tmp/a.txt", "/tmp/b c.txt"}}},
+    {"CutFiles", "cut\nfile:///a\n", ListFormat::copiedFiles, {{"/a"}}},
+    {"CopyWithoutFiles", "copy", ListFormat::copiedFiles, {std::vector<std::string>{}}},
+    {"UnknownOperation", "move\nfile:///a", ListFormat::copiedFiles, std::nullopt},
+    {"UriListIsNotCopiedFiles", "file:///a\nfile:///b", ListFormat::copiedFiles, std::nullopt},
+};
+
+class DecodeFileList : public ::testing::TestWithParam<DecodeCase> {};
+
+TEST_P(DecodeFileList, GivesThePathsOrNothing) {
+  const std::optional<std::vector<FileURL>> urls =
+      decodeFileList(GetParam().text, GetParam().format, host);
+  Paths paths;
+  if (urls) {
+    paths.emplace();
+    for (const FileURL& url : *urls) paths->push_back(url.path);
+  }
+  EXPECT_EQ(paths, GetParam().paths);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DecodeFileList, ::testing::ValuesIn(decodeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
