@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "clipboard_cases.h"
 #include "support/process.h"
 #include "support/x11.h"
 
@@ -25,15 +26,9 @@ class X11Clipboard : public ::testing::Test {
     return run(args, environment(), output);
   }
 
-  // xclip owning the clipboard with `content` as `type`. xclip answers a request for any
-  // target with this data, labelled with `type`.
   Background ownWithXclip(const std::string& type, const std::string& content) {
-    const std::string file = files.write("xclip-" + std::to_string(++written), content);
-    const std::uint32_t before = clipboardOwner(server.display());
-    Background owner({"xclip", "-quiet", "-selection", "clipboard", "-t", type, "-i", file},
-                     environment());
-    if (waitForClipboardOwner(server.display(), before) == 0) ADD_FAILURE() << "xclip never owned";
-    return owner;
+    return startXclip(environment(), server.display(), type,
+                      files.write("xclip-" + std::to_string(++written), content));
   }
 
   // Our own owner: offers exactly the given types and refuses the rest.
@@ -49,47 +44,9 @@ class X11Clipboard : public ::testing::Test {
     return owner;
   }
 
-  static void expectOutput(const RunResult& result, const std::string& json) {
-    EXPECT_EQ(result.out, json);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.err, "");
-  }
-
-  // A failed run: the status, one line on standard error containing `message`, nothing printed.
-  static void expectFailure(const RunResult& result, int status, const std::string& message) {
-    EXPECT_EQ(result.status, status);
-    EXPECT_EQ(result.out, "");
-    EXPECT_TRUE(result.err.starts_with("clipfiles: ")) << result.err;
-    EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
-    EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
-  }
-
   Xvfb server;
   TemporaryDirectory files;
   int written = 0;
-};
-
-struct ListCase {
-  const char* name;
-  const char* uriList;
-  const char* json;
-};
-void PrintTo(const ListCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
-const ListCase listCases[] = {
-    {"TypicalCopy", "file:///tmp/a.txt\r\nfile:///tmp/b%20c.txt\r\n",
-     R"(["\/tmp\/a.txt","\/tmp\/b c.txt"])"},
-    {"QuotesBackslashesNonAscii",
-     "file:///tmp/say%20%22hi%22/back%5Cslash/caf%C3%A9/%E6%97%A5%E6%9C%AC%20%F0%9F%93%81\r\n",
-     R"(["\/tmp\/say \"hi\"\/back\\slash\/café\/日本 📁"])"},
-    {"OrderAndDuplicatesKept", "file:///b\r\nfile:///a\r\nfile:///b\r\n", R"(["\/b","\/a","\/b"])"},
-    {"LfCommentsOtherSchemesDirectories",
-     "# copied\nhttp://example.com/x\nfile://localhost/home/u/Documents/\nfile:/etc/hosts\n",
-     R"(["\/home\/u\/Documents","\/etc\/hosts"])"},
-    {"MalformedEntryDropsWholeList", "file:///ok\r\nfile:///bad%zz\r\n", "[]"},
-    {"OnlyOtherSchemes", "https://example.com/a\r\n", "[]"},
 };
 
 class X11FileLists : public X11Clipboard, public ::testing::WithParamInterface<ListCase> {};
@@ -151,18 +108,7 @@ TEST_F(X11Clipboard, TextFromXclipIsNotAFileList) {
 
 // Both owners switch to INCR for data this large: xclip above its own threshold, ours above 64 KiB.
 TEST_F(X11Clipboard, LargeListsArriveIncrementally) {
-  std::string list;
-  std::string json = "[";
-  for (int i = 0; i < 20000; ++i) {
-    const std::string dir = "/home/user/Projects/project " + std::to_string(i % 97) + "/src";
-    const std::string name = "fichier-" + std::to_string(i) + ".txt";
-    list += "file://" + dir + "/" + name + "\r\n";
-    json += std::string(i == 0 ? "" : ",") + "\"";
-    for (char ch : dir + "/" + name) json += ch == '/' ? std::string("\\/") : std::string(1, ch);
-    json += "\"";
-  }
-  json += "]";
-  for (std::size_t at; (at = list.find(' ')) != std::string::npos;) list.replace(at, 1, "%20");
+  const auto [list, json] = largeFileList();
   ASSERT_GT(list.size(), std::size_t{1} << 20);
   {
     const Background owner = ownWithXclip("text/uri-list", list);
@@ -215,7 +161,7 @@ void PrintTo(const DisplayCase& c, std::ostream* os) {
 }
 
 const DisplayCase displayCases[] = {
-    {"Unset", nullptr, "DISPLAY is not set"},
+    {"Unset", nullptr, "neither WAYLAND_DISPLAY nor DISPLAY is set"},
     {"Unreachable", ":4242", "cannot connect to the X display \":4242\""},
     {"NotADisplayName", "no-such-display", "not a valid display name"},
 };

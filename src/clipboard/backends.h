@@ -11,4 +11,17 @@ namespace clipfiles {
 std::optional<std::vector<FileURL>> readPasteboardFileURLs();  // macOS general pasteboard
 std::optional<std::vector<FileURL>> readX11FileURLs();         // X11 CLIPBOARD selection
 
+// How far a Wayland read got: the selection was read, or why it could not be.
+enum class WaylandAccess {
+  read,
+  notSet,         // WAYLAND_DISPLAY is not set
+  unreachable,    // no compositor answers at WAYLAND_DISPLAY
+  noDataControl,  // the compositor opens its clipboard to no client without a window
+};
+struct WaylandRead {
+  WaylandAccess access;
+  std::optional<std::vector<FileURL>> urls;  // when read
+};
+WaylandRead readWaylandFileURLs();  // Wayland compositor with data-control
+
 }  // namespace clipfiles

@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "clipboard/backends.h"
+#include "clipboard/limits.h"
 #include "pathlist/uri_list.h"
 #include "tool/failure.h"
 
@@ -25,11 +26,6 @@ namespace clipfiles {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// An owner that sends nothing for this long has stopped answering.
-constexpr auto idleLimit = std::chrono::seconds(2);
-// No file list comes near this; a larger transfer is a runaway owner.
-constexpr std::size_t sizeLimit = std::size_t{256} << 20;
 
 struct FreeDeleter {
   void operator()(void* memory) const noexcept { std::free(memory); }
@@ -92,21 +88,12 @@ struct Transfer {
   throw Failure(ExitStatus::ioError, "lost the connection to the X display");
 }
 
-[[noreturn]] void throwTooLarge() {
-  throw Failure(ExitStatus::dataError, "the clipboard holds more than " +
-                                           std::to_string(sizeLimit >> 20) +
-                                           " MiB of file-list data");
-}
-
 Connection connect(int& screenNumber) {
   Connection connection(xcb_connect(nullptr, &screenNumber));
   const int error = xcb_connection_has_error(connection.get());
   if (error == 0) return connection;
   const char* display = std::getenv("DISPLAY");
-  if (display == nullptr || *display == '\0') {
-    throw Failure(ExitStatus::unavailable,
-                  "no display to read the clipboard from: DISPLAY is not set");
-  }
+  if (display == nullptr) display = "";
   const std::string name = std::string("cannot connect to the X display \"") + display + "\"";
   switch (error) {
     case XCB_CONN_CLOSED_PARSE_ERR:
@@ -167,11 +154,7 @@ XcbPointer<xcb_generic_event_t> waitForEvent(const Session& session, Match match
     }
     if (xcb_connection_has_error(c) != 0) throwConnectionLost();
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) {
-      throw Failure(ExitStatus::tempFail, std::string("the program that owns the clipboard ") +
-                                              silence + " within " +
-                                              std::to_string(idleLimit.count()) + " seconds");
-    }
+    if (left <= 0) throwOwnerSilent(silence);
     pollfd display{xcb_get_file_descriptor(c), POLLIN, 0};
     ::poll(&display, 1, static_cast<int>(left));
   }
@@ -221,7 +204,7 @@ void receiveIncrementally(const Session& session, Transfer& transfer) {
           return notify.window == session.window && notify.atom == session.atoms[transferAtom] &&
                  notify.state == XCB_PROPERTY_NEW_VALUE;
         },
-        "stopped sending the clipboard data");
+        "stopped sending data");
     XcbPointer<xcb_get_property_reply_t> chunk = takeTransferProperty(session);
     const std::string_view bytes = propertyBytes(chunk.get());
     if (bytes.empty()) return;

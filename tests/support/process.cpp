@@ -163,10 +163,10 @@ RunResult run(const std::vector<std::string>& argv, const Environment& environme
 }
 
 Background::Background(const std::vector<std::string>& argv, const Environment& environment,
-                       std::optional<int> extraFd) {
+                       std::optional<int> extraFd, const std::string& input) {
   Pipe out;
   SpawnFiles files;
-  files.open(STDIN_FILENO, "/dev/null", O_RDONLY);
+  files.open(STDIN_FILENO, input.c_str(), O_RDONLY);
   files.dup(out.write, STDOUT_FILENO);
   files.open(STDERR_FILENO, "/dev/null", O_WRONLY);
   if (extraFd) files.dup(*extraFd, 3);

@@ -41,9 +41,9 @@ RunResult run(const std::vector<std::string>& argv, const Environment& environme
 // A program left running while a test works; killed and reaped when it goes out of scope.
 class Background {
  public:
-  // `extraFd`, if given, becomes descriptor 3 of the program.
+  // The program reads the file `input`; `extraFd`, if given, becomes its descriptor 3.
   Background(const std::vector<std::string>& argv, const Environment& environment,
-             std::optional<int> extraFd = std::nullopt);
+             std::optional<int> extraFd = std::nullopt, const std::string& input = "/dev/null");
   Background(Background&& other) noexcept;
   Background& operator=(Background&&) = delete;
   ~Background();

@@ -51,4 +51,13 @@ std::uint32_t waitForClipboardOwner(const std::string& display, std::uint32_t pr
   }
 }
 
+Background startXclip(const Environment& environment, const std::string& display,
+                      const std::string& type, const std::string& file) {
+  const std::uint32_t before = clipboardOwner(display);
+  Background owner({"xclip", "-quiet", "-selection", "clipboard", "-t", type, "-i", file},
+                   Environment(environment).set("DISPLAY", display));
+  if (waitForClipboardOwner(display, before) == 0) throw std::runtime_error("xclip never owned");
+  return owner;
+}
+
 }  // namespace testing_support

@@ -29,4 +29,9 @@ std::uint32_t clipboardOwner(const std::string& display);
 std::uint32_t waitForClipboardOwner(const std::string& display, std::uint32_t previous = 0,
                                     std::chrono::milliseconds limit = std::chrono::seconds(5));
 
+// xclip owning CLIPBOARD with the bytes of `file` as `type`, once it owns it. xclip answers a
+// request for any target with this data, labelled with `type`.
+Background startXclip(const Environment& environment, const std::string& display,
+                      const std::string& type, const std::string& file);
+
 }  // namespace testing_support

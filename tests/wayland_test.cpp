@@ -1,0 +1,230 @@
+// The tool end to end against real Wayland compositors: headless sway with wl-copy and an owner
+// of our own, a fixture server for the ext protocol, Weston for a compositor without
+// data-control; and the choice between Wayland and X11.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "clipboard_cases.h"
+#include "support/process.h"
+#include "support/wayland.h"
+#include "support/x11.h"
+
+namespace {
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+RunResult runTool(const Environment& environment, std::vector<std::string> args = {}) {
+  args.insert(args.begin(), CLIPFILES_BINARY);
+  return run(args, environment);
+}
+
+class SwayClipboard : public ::testing::Test {
+ protected:
+  Environment environment() const {
+    return Environment::current().unset("DISPLAY").set("WAYLAND_DISPLAY", sway.socket());
+  }
+
+  Background ownWithWlCopy(const std::string& type, const std::string& content) {
+    return startWlCopy(environment(), type,
+                       files.write("copy-" + std::to_string(++written), content));
+  }
+
+  // Our own owner: offers exactly the given types.
+  Background ownWithOwner(const std::vector<std::pair<std::string, std::string>>& offers,
+                          std::vector<std::string> flags = {}) {
+    std::vector<std::string> argv{WAYLAND_OWNER_BINARY};
+    argv.insert(argv.end(), flags.begin(), flags.end());
+    for (const auto& [type, content] : offers) {
+      argv.push_back(type + "=" + files.write("offer-" + std::to_string(++written), content));
+    }
+    Background owner(argv, environment());
+    if (owner.readLine(5s) != "ready") ADD_FAILURE() << "wayland_owner did not start";
+    return owner;
+  }
+
+  Sway sway;
+  TemporaryDirectory files;
+  int written = 0;
+};
+
+class SwayFileLists : public SwayClipboard, public ::testing::WithParamInterface<ListCase> {};
+
+TEST_P(SwayFileLists, UriListFromWlCopy) {
+  const Background owner = ownWithWlCopy("text/uri-list", GetParam().uriList);
+  expectOutput(runTool(environment()), GetParam().json);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lists, SwayFileLists, ::testing::ValuesIn(listCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct OfferCase {
+  const char* name;
+  std::vector<std::pair<std::string, std::string>> offers;
+  const char* json;
+};
+void PrintTo(const OfferCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const OfferCase offerCases[] = {
+    {"GnomeCopiedFilesOnly",
+     {{"x-special/gnome-copied-files", "copy\nfile:///tmp/a.txt\nfile:///tmp/b%20c.txt"}},
+     R"(["\/tmp\/a.txt","\/tmp\/b c.txt"])"},
+    {"MateCopiedFilesOnly",
+     {{"x-special/mate-copied-files", "cut\nfile:///srv/x\n"}},
+     R"(["\/srv\/x"])"},
+    {"UriListPreferred",
+     {{"x-special/gnome-copied-files", "copy\nfile:///gnome"},
+      {"text/uri-list", "file:///uri\r\n"},
+      {"text/plain", "file:///text"}},
+     R"(["\/uri"])"},
+    {"TextOnly", {{"text/plain;charset=utf-8", "file:///etc/passwd"}}, "[]"},
+};
+
+class SwayOffers : public SwayClipboard, public ::testing::WithParamInterface<OfferCase> {};
+
+TEST_P(SwayOffers, ChoosesTheFileListType) {
+  const Background owner = ownWithOwner(GetParam().offers);
+  expectOutput(runTool(environment()), GetParam().json);
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, SwayOffers, ::testing::ValuesIn(offerCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SwayClipboard, NoSelectionGivesEmptyList) {
+  expectOutput(runTool(environment()), "[]");
+}
+
+TEST_F(SwayClipboard, TextFromWlCopyIsNotAFileList) {
+  const Background owner = ownWithWlCopy("text/plain", "file:///etc/passwd\n");
+  expectOutput(runTool(environment()), "[]");
+}
+
+TEST_F(SwayClipboard, LargeList) {
+  const auto [list, json] = largeFileList();
+  const Background owner = ownWithWlCopy("text/uri-list", list);
+  expectOutput(runTool(environment()), json);
+}
+
+TEST_F(SwayClipboard, ArgumentsIgnoredRunsRepeatableSelectionUnchanged) {
+  const std::string list = "file:///tmp/a.txt\r\nfile:///tmp/b%20c.txt\r\n";
+  const Background owner = ownWithWlCopy("text/uri-list", list);
+  const std::string types = run({"wl-paste", "-l"}, environment()).out;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, {"--help"}, {"-x", "y"}}) {
+    expectOutput(runTool(environment(), args), R"(["\/tmp\/a.txt","\/tmp\/b c.txt"])");
+  }
+  EXPECT_EQ(run({"wl-paste", "-l"}, environment()).out, types);
+  EXPECT_EQ(run({"wl-paste", "-n", "-t", "text/uri-list"}, environment()).out, list);
+}
+
+TEST_F(SwayClipboard, SilentOwnerEndsTheRunInBoundedTime) {
+  const Background owner = ownWithOwner({{"text/uri-list", "file:///a\r\n"}}, {"--silent"});
+  const RunResult result = runTool(environment());
+  expectFailure(result, 75, "did not send the file list within 2 seconds");
+  EXPECT_LT(result.elapsed, 10s);
+}
+
+// The ext protocol over a real socket, served by our fixture server.
+struct ExtCase {
+  const char* name;
+  std::vector<std::string> args;  // after the socket name; files named by {file}
+  int status;
+  const char* out;
+  const char* err;
+};
+void PrintTo(const ExtCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const ExtCase extCases[] = {
+    {"TypicalCopy",
+     {"text/plain={text}", "text/uri-list={list}"},
+     0,
+     R"(["\/tmp\/a.txt","\/tmp\/b c.txt"])",
+     ""},
+    {"CopiedFilesOnly", {"x-special/gnome-copied-files={copied}"}, 0, R"(["\/tmp\/g"])", ""},
+    {"NoSelection", {}, 0, "[]", ""},
+    {"SilentOwner", {"--silent", "text/uri-list={list}"}, 75, "", "did not send the file list"},
+};
+
+class ExtDataControl : public ::testing::TestWithParam<ExtCase> {};
+
+TEST_P(ExtDataControl, ReadsTheSelection) {
+  const TemporaryDirectory runtime;
+  const TemporaryDirectory files;
+  std::vector<std::string> argv{WAYLAND_EXT_SERVER_BINARY, "wayland-ext"};
+  for (std::string arg : GetParam().args) {
+    for (const auto& [placeholder, content] :
+         {std::pair<std::string, std::string>{"{list}",
+                                              "file:///tmp/a.txt\r\nfile:///tmp/b%20c.txt\r\n"},
+          {"{text}", "not a list"},
+          {"{copied}", "copy\nfile:///tmp/g"}}) {
+      if (const auto at = arg.find(placeholder); at != std::string::npos) {
+        arg.replace(at, placeholder.size(),
+                    files.write(placeholder.substr(1, placeholder.size() - 2), content));
+      }
+    }
+    argv.push_back(arg);
+  }
+  Background server(argv, Environment::current().set("XDG_RUNTIME_DIR", runtime.path()));
+  ASSERT_EQ(server.readLine(5s), "ready");
+  const RunResult result = runTool(Environment::current().unset("DISPLAY").set(
+      "WAYLAND_DISPLAY", runtime.path() + "/wayland-ext"));
+  if (GetParam().status == 0) {
+    expectOutput(result, GetParam().out);
+  } else {
+    expectFailure(result, GetParam().status, GetParam().err);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ExtDataControl, ::testing::ValuesIn(extCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Which clipboard is read when WAYLAND_DISPLAY and DISPLAY say different things.
+class BackendChoice : public ::testing::Test {
+ protected:
+  // X11's clipboard holds /x11, so a run that prints it has read X11.
+  BackendChoice()
+      : xclip(startXclip(Environment::current(), xvfb.display(), "text/uri-list",
+                         files.write("x11", "file:///x11\r\n"))) {}
+
+  Environment environment(const std::string& wayland, bool withX11) const {
+    Environment environment = Environment::current().set("WAYLAND_DISPLAY", wayland);
+    return withX11 ? environment.set("DISPLAY", xvfb.display()) : environment.unset("DISPLAY");
+  }
+
+  TemporaryDirectory files;
+  Xvfb xvfb;
+  Background xclip;
+  const std::string deadSocket = files.path() + "/wayland-gone";
+};
+
+TEST_F(BackendChoice, WaylandWithDataControlComesFirst) {
+  const Sway sway;
+  const Background owner = startWlCopy(environment(sway.socket(), false), "text/uri-list",
+                                       files.write("wayland", "file:///wayland\r\n"));
+  expectOutput(runTool(environment(sway.socket(), true)), R"(["\/wayland"])");
+}
+
+TEST_F(BackendChoice, X11WhenWaylandIsUnreachable) {
+  expectOutput(runTool(environment(deadSocket, true)), R"(["\/x11"])");
+  expectFailure(runTool(environment(deadSocket, false)), 69,
+                "cannot connect to the Wayland display \"" + deadSocket +
+                    "\", and DISPLAY is not set for X11");
+}
+
+// GNOME's compositor offers no data-control; its clipboard reaches X11 clients through XWayland.
+TEST_F(BackendChoice, X11WhenTheCompositorHasNoDataControl) {
+  const Weston weston;
+  expectOutput(runTool(environment(weston.socket(), true)), R"(["\/x11"])");
+  expectFailure(runTool(environment(weston.socket(), false)), 69,
+                "does not let programs without a window read the clipboard (it has no "
+                "data-control protocol), and DISPLAY is not set for X11");
+}
+
+}  // namespace
