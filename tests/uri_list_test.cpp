@@ -40,6 +40,7 @@ const DecodeCase decodeCases[] = {
      {{"/b"}}},
     {"Root", "file:///", ListFormat::uriList, {{"/"}}},
     {"DirectorySlashDropped", "file:///home/u/Music/", ListFormat::uriList, {{"/home/u/Music"}}},
+    {"RepeatedSlashesDropped", "file:///a//\nfile:////", ListFormat::uriList, {{"/a", "/"}}},
 
     // percent-decoding
     {"Space", "file:///tmp/b%20c.txt", ListFormat::uriList, {{"/tmp/b c.txt"}}},

@@ -287,9 +287,11 @@ std::optional<std::vector<FileURL>> readX11FileURLs() {
     const xcb_atom_t target = session.atoms[candidate.atom];
     if (offered && std::ranges::find(*offered, target) == offered->end()) continue;
     std::optional<Transfer> transfer = convert(session, target);
-    // Some owners answer every request with their one type: only data labelled as the
-    // requested target is a file list.
-    if (!transfer || transfer->type != target) continue;
+    if (!transfer) continue;
+    // An owner asked for a target it did not list may answer with its one type of data
+    // (xclip does): only data labelled as the target is a file list then. A listed target
+    // that arrives as anything but text is the owner's fault, and is reported.
+    if (!offered && transfer->type != target) continue;
     if (transfer->format != 8) {
       throw Failure(ExitStatus::dataError, "the program that owns the clipboard sent " +
                                                std::string(atomNames[candidate.atom]) + " as " +

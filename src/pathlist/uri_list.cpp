@@ -96,7 +96,7 @@ Entry decodeEntry(std::string_view uri, std::string_view hostName) {
   std::optional<std::string> path = percentDecode(rest);
   if (!path) return {EntryKind::malformed, {}};
   // A directory's URI may end in "/"; its path does not, unless it is the root.
-  if (path->size() > 1 && path->back() == '/') path->pop_back();
+  while (path->size() > 1 && path->back() == '/') path->pop_back();
   return {EntryKind::file, std::move(*path)};
 }
 
