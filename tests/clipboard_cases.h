@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ostream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "support/process.h"
 
@@ -14,8 +16,8 @@ namespace {
 
 struct ListCase {
   const char* name;
-  const char* uriList;
-  const char* json;
+  std::string uriList;
+  std::string json;
 };
 void PrintTo(const ListCase& c, std::ostream* os) {
   *os << c.name;
@@ -33,13 +35,27 @@ const ListCase listCases[] = {
      R"(["\/home\/u\/Documents","\/etc\/hosts"])"},
     {"MalformedEntryDropsWholeList", "file:///ok\r\nfile:///bad%zz\r\n", "[]"},
     {"OnlyOtherSchemes", "https://example.com/a\r\n", "[]"},
+    // Names that are hard on JSON and on terminals are written so they decode back exactly.
+    {"ControlCharactersAndLineBreaks", "file:///tmp/line%0Abreak/tab%09bell%07/cr%0D\r\n",
+     R"(["\/tmp\/line\nbreak\/tab\tbell\u0007\/cr\r"])"},
+    {"LineSeparatorKeptRaw", "file:///a%E2%80%A8b\r\n", "[\"\\/a\u2028b\"]"},
+    {"VeryLongName", "file:///long/" + std::string(5000, 'n') + "\r\n",
+     R"(["\/long\/)" + std::string(5000, 'n') + R"("])"},
+    // A name that no file can have refuses the whole list.
+    {"EncodedNulRefused", "file:///fine\r\nfile:///a%00b\r\n", "[]"},
+    {"EncodedSlashRefused", "file:///fine\r\nfile:///a%2Fb\r\n", "[]"},
 };
 
-// A list of 20,000 files, over 1 MiB: large enough that owners send it in chunks.
-std::pair<std::string, std::string> largeFileList() {
+// The typical copy: two files, one with a space in its name.
+const std::string typicalList = "file:///tmp/a.txt\r\nfile:///tmp/b%20c.txt\r\n";
+const std::string typicalJson = R"(["\/tmp\/a.txt","\/tmp\/b c.txt"])";
+
+// A list of `count` files and its output. 100,000 files make 6 MiB, which owners send in many
+// chunks.
+std::pair<std::string, std::string> largeFileList(int count = 100000) {
   std::string list;
   std::string json = "[";
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < count; ++i) {
     const std::string path = "/home/user/Projects/project " + std::to_string(i % 97) +
                              "/src/fichier-" + std::to_string(i) + ".txt";
     list += "file://";
@@ -56,6 +72,29 @@ std::pair<std::string, std::string> largeFileList() {
 
 using testing_support::RunResult;
 
+// A misbehaving owner, by the flags that make it so, and how a run must end: the exact output
+// when the data it does send is valid, or the status and a part of the message.
+struct HostileCase {
+  const char* name;
+  std::vector<std::string> flags;
+  int status;
+  std::string expected;
+  bool ownerSurvives = true;
+};
+void PrintTo(const HostileCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// Bounds that hold whatever an owner does: time well beyond the 2-second idle limit, and
+// memory within twice the 256 MiB size cap plus the program itself (the buffer may double).
+// AddressSanitizer keeps freed buffers resident for a while, so its builds get more room.
+constexpr std::chrono::seconds hostileTimeBound{10};
+#ifdef CLIPFILES_SANITIZED
+constexpr long hostilePeakBoundKiB = (3 * 256 + 64) * 1024;
+#else
+constexpr long hostilePeakBoundKiB = (2 * 256 + 64) * 1024;
+#endif
+
 void expectOutput(const RunResult& result, const std::string& json) {
   EXPECT_EQ(result.out, json);
   EXPECT_EQ(result.status, 0);
@@ -69,6 +108,18 @@ void expectFailure(const RunResult& result, int status, const std::string& messa
   EXPECT_TRUE(result.err.starts_with("clipfiles: ")) << result.err;
   EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
   EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
+}
+
+void expectEnding(const RunResult& result, const HostileCase& hostile) {
+  if (hostile.status == 0) {
+    expectOutput(result, hostile.expected);
+  } else {
+    expectFailure(result, hostile.status, hostile.expected);
+  }
+  EXPECT_LT(result.elapsed, hostileTimeBound);
+  EXPECT_LT(result.peakKiB, hostilePeakBoundKiB);
+  ::testing::Test::RecordProperty("elapsed_ms", static_cast<int>(result.elapsed.count()));
+  ::testing::Test::RecordProperty("peak_kib", static_cast<int>(result.peakKiB));
 }
 
 }  // namespace

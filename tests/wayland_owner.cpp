@@ -1,14 +1,17 @@
 // A Wayland clipboard owner for the tests, through wlroots data-control. Unlike wl-copy it
 // offers exactly the types it is given, and it can misbehave on request.
 //
-//   wayland_owner [--silent] TYPE=FILE...
+//   wayland_owner [--silent | --endless | --close-early] TYPE=FILE...
 //
 // Sets the seat's selection to a source that offers each TYPE with the bytes of FILE.
-// --silent takes every request's pipe and never writes to it nor closes it.
 // Prints "ready" once the selection is set; exits when another client replaces it.
+//   --silent       keep every request's pipe open and never write to it
+//   --endless      write to every request's pipe for as long as it is read
+//   --close-early  close every request's pipe without writing
 #include <unistd.h>
 #include <wayland-client.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -22,7 +25,7 @@
 namespace {
 
 struct Owner {
-  bool silent = false;
+  enum class Mode { normal, silent, endless, closeEarly } mode = Mode::normal;
   std::map<std::string, std::string> data;  // by mime type
   std::vector<int> heldPipes;
   bool cancelled = false;
@@ -44,11 +47,16 @@ void writeAll(int fd, const std::string& bytes) {
 const zwlr_data_control_source_v1_listener sourceListener{
     [](void* data, zwlr_data_control_source_v1*, const char* mimeType, int fd) {
       auto& owner = *static_cast<Owner*>(data);
-      if (owner.silent) {
+      if (owner.mode == Owner::Mode::silent) {
         owner.heldPipes.push_back(fd);
         return;
       }
-      if (const auto found = owner.data.find(mimeType); found != owner.data.end()) {
+      if (owner.mode == Owner::Mode::endless) {
+        const std::string lines(1 << 16, 'x');
+        while (::write(fd, lines.data(), lines.size()) > 0) {
+        }
+      } else if (const auto found = owner.data.find(mimeType);
+                 found != owner.data.end() && owner.mode == Owner::Mode::normal) {
         writeAll(fd, found->second);
       }
       ::close(fd);
@@ -71,17 +79,22 @@ const wl_registry_listener registryListener{
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);  // a reader that goes away must not end the owner
   Owner owner;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const std::size_t eq = arg.find('=');
     if (arg == "--silent") {
-      owner.silent = true;
+      owner.mode = Owner::Mode::silent;
+    } else if (arg == "--endless") {
+      owner.mode = Owner::Mode::endless;
+    } else if (arg == "--close-early") {
+      owner.mode = Owner::Mode::closeEarly;
     } else if (eq != std::string::npos) {
       std::ifstream in(arg.substr(eq + 1), std::ios::binary);
       owner.data[arg.substr(0, eq)] = {std::istreambuf_iterator<char>(in), {}};
     } else {
-      std::fprintf(stderr, "usage: wayland_owner [--silent] TYPE=FILE...\n");
+      std::fprintf(stderr, "wayland_owner: unknown argument %s\n", arg.c_str());
       return 2;
     }
   }

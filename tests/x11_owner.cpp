@@ -1,11 +1,19 @@
 // A clipboard owner for the tests, on libxcb. Unlike xclip it refuses the targets it does not
-// offer, so readers' fallbacks can be exercised, and it can misbehave on request.
+// offer, so readers' fallbacks can be exercised, and it misbehaves on request.
 //
-//   x11_owner [--silent] TYPE=FILE...
+//   x11_owner [OPTION...] TYPE=FILE...
 //
 // Takes CLIPBOARD and offers each TYPE with the bytes of FILE, answering TARGETS with the list.
-// Data above 64 KiB goes by the INCR protocol. --silent takes the clipboard and never answers.
-// Prints "ready" once it owns the clipboard; exits when another client takes it.
+// Data above 64 KiB goes by the INCR protocol. Prints "ready" once it owns the clipboard;
+// exits when another client takes it.
+//
+//   --silent        never answer a request
+//   --format=N      label the data as N-bit items
+//   --type=NAME     label the data with the type NAME rather than the target asked for
+//   --junk-targets  answer TARGETS with text rather than a list of atoms
+//   --incr=MODE     send all data by INCR, and then: stall (send no chunk), endless (send
+//                   1 MiB chunks for ever), die (exit after the first chunk)
+//   --announce=N    the size that an INCR transfer announces; implies INCR
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -47,6 +55,49 @@ std::string readFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// How the owner behaves, from its options.
+struct Options {
+  bool silent = false;
+  std::uint8_t format = 8;
+  std::string type;  // empty: the target asked for
+  bool junkTargets = false;
+  enum class Incr { asNeeded, send, stall, endless, die } incr = Incr::asNeeded;
+  std::optional<std::uint32_t> announce;
+  std::vector<std::pair<std::string, std::string>> offers;  // type name, file
+};
+
+Options parse(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const std::size_t eq = arg.find('=');
+    const std::string value = eq == std::string::npos ? "" : arg.substr(eq + 1);
+    if (arg == "--silent") {
+      options.silent = true;
+    } else if (arg == "--junk-targets") {
+      options.junkTargets = true;
+    } else if (arg.starts_with("--format=")) {
+      options.format = static_cast<std::uint8_t>(std::stoi(value));
+    } else if (arg.starts_with("--type=")) {
+      options.type = value;
+    } else if (arg.starts_with("--incr=")) {
+      const std::map<std::string, Options::Incr> modes{{"stall", Options::Incr::stall},
+                                                       {"endless", Options::Incr::endless},
+                                                       {"die", Options::Incr::die}};
+      options.incr = modes.at(value);
+    } else if (arg.starts_with("--announce=")) {
+      options.announce = static_cast<std::uint32_t>(std::stoul(value));
+      if (options.incr == Options::Incr::asNeeded) options.incr = Options::Incr::send;
+    } else if (eq != std::string::npos && !arg.starts_with("--")) {
+      options.offers.emplace_back(arg.substr(0, eq), value);
+    } else {
+      std::fprintf(stderr, "x11_owner: unknown argument %s\n", arg.c_str());
+      std::exit(2);
+    }
+  }
+  return options;
+}
+
 // An INCR transfer in progress: the next chunk goes out when the requestor deletes the property.
 struct Incremental {
   xcb_window_t requestor;
@@ -54,26 +105,14 @@ struct Incremental {
   xcb_atom_t type;
   const std::string* data;
   std::size_t offset = 0;
+  int chunksSent = 0;
   bool finished = false;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool silent = false;
-  std::vector<std::pair<std::string, std::string>> offers;  // type name, file
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--silent") {
-      silent = true;
-    } else if (const std::size_t eq = arg.find('='); eq != std::string::npos) {
-      offers.emplace_back(arg.substr(0, eq), arg.substr(eq + 1));
-    } else {
-      std::fprintf(stderr, "usage: x11_owner [--silent] TYPE=FILE...\n");
-      return 2;
-    }
-  }
-
+  const Options options = parse(argc, argv);
   xcb_connection_t* c = xcb_connect(nullptr, nullptr);
   if (xcb_connection_has_error(c) != 0) {
     std::fprintf(stderr, "x11_owner: cannot connect to the display\n");
@@ -82,13 +121,17 @@ int main(int argc, char** argv) {
   const xcb_atom_t clipboard = intern(c, "CLIPBOARD");
   const xcb_atom_t targets = intern(c, "TARGETS");
   const xcb_atom_t incr = intern(c, "INCR");
+  const xcb_atom_t label = options.type.empty() ? XCB_NONE : intern(c, options.type);
   std::map<xcb_atom_t, std::string> data;
   std::vector<xcb_atom_t> offered{targets};
-  for (const auto& [type, file] : offers) {
+  for (const auto& [type, file] : options.offers) {
     const xcb_atom_t atom = intern(c, type);
     data[atom] = readFile(file);
     offered.push_back(atom);
   }
+  std::string endless;
+  for (std::size_t i = 0; endless.size() < (std::size_t{1} << 20); ++i) endless += "file:///x\r\n";
+  const int bytesPerItem = options.format / 8;
 
   const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
   const xcb_window_t window = xcb_generate_id(c);
@@ -104,6 +147,14 @@ int main(int argc, char** argv) {
   std::puts("ready");
   std::fflush(stdout);
 
+  // Writes `length` bytes of `bytes` into the requestor's property, labelled as the options say.
+  const auto put = [&](xcb_window_t requestor, xcb_atom_t property, xcb_atom_t target,
+                       const char* bytes, std::size_t length) {
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, requestor, property,
+                        label != XCB_NONE ? label : target, options.format,
+                        static_cast<std::uint32_t>(length / bytesPerItem), bytes);
+  };
+
   std::optional<Incremental> transfer;
   while (xcb_generic_event_t* raw = xcb_wait_for_event(c)) {
     std::unique_ptr<xcb_generic_event_t, FreeDeleter> event(raw);
@@ -112,7 +163,7 @@ int main(int argc, char** argv) {
         return 0;
 
       case XCB_SELECTION_REQUEST: {
-        if (silent) break;
+        if (options.silent) break;
         const auto* request = reinterpret_cast<xcb_selection_request_event_t*>(event.get());
         xcb_selection_notify_event_t notify{};
         notify.response_type = XCB_SELECTION_NOTIFY;
@@ -122,20 +173,23 @@ int main(int argc, char** argv) {
         notify.target = request->target;
         notify.property = request->property == XCB_NONE ? request->target : request->property;
         const auto found = data.find(request->target);
-        if (request->target == targets) {
+        if (request->target == targets && options.junkTargets) {
+          xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, notify.property,
+                              XCB_ATOM_STRING, 8, 4, "junk");
+        } else if (request->target == targets) {
           xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, notify.property,
                               XCB_ATOM_ATOM, 32, static_cast<std::uint32_t>(offered.size()),
                               offered.data());
         } else if (found == data.end()) {
           notify.property = XCB_NONE;
-        } else if (found->second.size() <= chunkSize) {
-          xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, notify.property,
-                              request->target, 8, static_cast<std::uint32_t>(found->second.size()),
-                              found->second.data());
+        } else if (found->second.size() <= chunkSize && options.incr == Options::Incr::asNeeded) {
+          put(request->requestor, notify.property, request->target, found->second.data(),
+              found->second.size());
         } else {
           const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
           xcb_change_window_attributes(c, request->requestor, XCB_CW_EVENT_MASK, &mask);
-          const auto size = static_cast<std::uint32_t>(found->second.size());
+          const std::uint32_t size =
+              options.announce.value_or(static_cast<std::uint32_t>(found->second.size()));
           xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, notify.property, incr,
                               32, 1, &size);
           transfer =
@@ -153,12 +207,20 @@ int main(int argc, char** argv) {
             notify->window != transfer->requestor || notify->atom != transfer->property) {
           break;
         }
+        if (options.incr == Options::Incr::stall) break;
+        if (options.incr == Options::Incr::die && transfer->chunksSent == 1) std::exit(0);
+        if (options.incr == Options::Incr::endless) {
+          put(transfer->requestor, transfer->property, transfer->type, endless.data(),
+              endless.size());
+          xcb_flush(c);
+          break;
+        }
         // Each deletion asks for the next chunk; an empty chunk ends the transfer.
         const std::size_t length = std::min(chunkSize, transfer->data->size() - transfer->offset);
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, transfer->requestor, transfer->property,
-                            transfer->type, 8, static_cast<std::uint32_t>(length),
-                            transfer->data->data() + transfer->offset);
+        put(transfer->requestor, transfer->property, transfer->type,
+            transfer->data->data() + transfer->offset, length);
         transfer->offset += length;
+        ++transfer->chunksSent;
         transfer->finished = length == 0;
         xcb_flush(c);
         break;

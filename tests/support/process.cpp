@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,10 +74,13 @@ pid_t spawn(const std::vector<std::string>& argv, const Environment& environment
   return pid;
 }
 
-int waitFor(pid_t pid, int& signal) {
+// Reaps `pid`; returns its exit status, or -1 with `signal` set if a signal ended it.
+int waitFor(pid_t pid, int& signal, long* peakKiB = nullptr) {
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  rusage usage{};
+  while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  if (peakKiB != nullptr) *peakKiB = usage.ru_maxrss;
   if (WIFSIGNALED(status)) {
     signal = WTERMSIG(status);
     return -1;
@@ -84,10 +88,10 @@ int waitFor(pid_t pid, int& signal) {
   return WEXITSTATUS(status);
 }
 
-// Appends what is readable on `fd`; false once the writer has closed it.
-bool drain(int fd, std::string& into) {
+// Appends what is readable on `fd`, up to `most` bytes; false once the writer has closed it.
+bool drain(int fd, std::string& into, std::size_t most = 65536) {
   char buffer[65536];
-  const ssize_t got = ::read(fd, buffer, sizeof buffer);
+  const ssize_t got = ::read(fd, buffer, std::min(most, sizeof buffer));
   if (got > 0) into.append(buffer, static_cast<std::size_t>(got));
   return got > 0 || (got < 0 && errno == EINTR);
 }
@@ -128,6 +132,13 @@ RunResult run(const std::vector<std::string>& argv, const Environment& environme
     case Output::devFull:
       files.open(STDOUT_FILENO, "/dev/full", O_WRONLY);
       break;
+    case Output::brokenPipe:
+      ::close(std::exchange(out.read, -1));  // gone before the program can write
+      files.dup(out.write, STDOUT_FILENO);
+      break;
+    case Output::slowPipe:
+      files.dup(out.write, STDOUT_FILENO);
+      break;
   }
   files.dup(err.write, STDERR_FILENO);
 
@@ -137,27 +148,30 @@ RunResult run(const std::vector<std::string>& argv, const Environment& environme
   ::close(err.write);
 
   RunResult result;
-  std::vector<pollfd> open{{out.read, POLLIN, 0}, {err.read, POLLIN, 0}};
+  std::vector<pollfd> open{{err.read, POLLIN, 0}};
+  if (out.read >= 0) open.push_back({out.read, POLLIN, 0});
   while (!open.empty()) {
     const auto left = std::chrono::duration_cast<milliseconds>(start + limit - Clock::now());
     if (left.count() <= 0) {
       ::kill(pid, SIGKILL);
       waitFor(pid, result.signal);
-      ::close(out.read);
-      ::close(err.read);
+      for (const pollfd& fd : open) ::close(fd.fd);
       throw std::runtime_error(argv[0] + " was still running after " +
                                std::to_string(limit.count()) + " ms");
     }
     if (::poll(open.data(), open.size(), static_cast<int>(left.count())) <= 0) continue;
     for (std::size_t i = open.size(); i-- > 0;) {
       if (open[i].revents == 0) continue;
-      if (!drain(open[i].fd, open[i].fd == out.read ? result.out : result.err)) {
+      const bool isOut = open[i].fd == out.read;
+      if (isOut && output == Output::slowPipe) std::this_thread::sleep_for(milliseconds(1));
+      if (!drain(open[i].fd, isOut ? result.out : result.err,
+                 isOut && output == Output::slowPipe ? 512 : 65536)) {
         ::close(open[i].fd);
         open.erase(open.begin() + static_cast<std::ptrdiff_t>(i));
       }
     }
   }
-  result.status = waitFor(pid, result.signal);
+  result.status = waitFor(pid, result.signal, &result.peakKiB);
   result.elapsed = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
   return result;
 }

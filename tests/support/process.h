@@ -22,8 +22,9 @@ class Environment {
   std::vector<std::string> entries_;  // NAME=value
 };
 
-// Where a run's standard output goes.
-enum class Output { capture, closed, devFull };
+// Where a run's standard output goes: a pipe read at once, a closed descriptor, /dev/full, a
+// pipe whose reader has gone, or a pipe read slowly in small pieces.
+enum class Output { capture, closed, devFull, brokenPipe, slowPipe };
 
 struct RunResult {
   int status = -1;  // the exit status, or -1 if a signal ended the process
@@ -31,6 +32,7 @@ struct RunResult {
   std::string out;
   std::string err;
   std::chrono::milliseconds elapsed{0};
+  long peakKiB = 0;  // the largest resident set the process reached
 };
 
 // Runs a program to its end. A program still running after `limit` is killed and the test fails.
