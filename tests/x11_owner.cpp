@@ -159,8 +159,7 @@ int main(int argc, char** argv) {
   while (xcb_generic_event_t* raw = xcb_wait_for_event(c)) {
     std::unique_ptr<xcb_generic_event_t, FreeDeleter> event(raw);
     switch (event->response_type & 0x7f) {
-      case XCB_SELECTION_CLEAR:
-        return 0;
+      case XCB_SELECTION_CLEAR: return 0;
 
       case XCB_SELECTION_REQUEST: {
         if (options.silent) break;

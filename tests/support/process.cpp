@@ -123,22 +123,14 @@ RunResult run(const std::vector<std::string>& argv, const Environment& environme
   SpawnFiles files;
   files.open(STDIN_FILENO, "/dev/null", O_RDONLY);
   switch (output) {
-    case Output::capture:
-      files.dup(out.write, STDOUT_FILENO);
-      break;
-    case Output::closed:
-      files.close(STDOUT_FILENO);
-      break;
-    case Output::devFull:
-      files.open(STDOUT_FILENO, "/dev/full", O_WRONLY);
-      break;
+    case Output::capture: files.dup(out.write, STDOUT_FILENO); break;
+    case Output::closed: files.close(STDOUT_FILENO); break;
+    case Output::devFull: files.open(STDOUT_FILENO, "/dev/full", O_WRONLY); break;
     case Output::brokenPipe:
       ::close(std::exchange(out.read, -1));  // gone before the program can write
       files.dup(out.write, STDOUT_FILENO);
       break;
-    case Output::slowPipe:
-      files.dup(out.write, STDOUT_FILENO);
-      break;
+    case Output::slowPipe: files.dup(out.write, STDOUT_FILENO); break;
   }
   files.dup(err.write, STDERR_FILENO);
 
