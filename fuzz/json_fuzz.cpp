@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::string json;
   try {
-    json = clipfiles::encodePathList(views);
+    json = clipfiles::encodePathList(views).view();
   } catch (const clipfiles::Failure& failure) {
     if (allValid || failure.status() != clipfiles::ExitStatus::dataError) __builtin_trap();
     return 0;

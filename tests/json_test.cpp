@@ -19,7 +19,7 @@ using clipfiles::Failure;
 
 std::string encode(const std::vector<std::string>& paths) {
   const std::vector<std::string_view> views(paths.begin(), paths.end());
-  return encodePathList(views);
+  return std::string(encodePathList(views).view());
 }
 
 struct ExactCase {
@@ -63,12 +63,8 @@ std::string randomPath(std::mt19937& random) {
   for (int i = 0; i < length; ++i) {
     char32_t c = 0;
     switch (random() % 4) {
-      case 0:
-        c = special[random() % special.size()];
-        break;
-      case 1:
-        c = static_cast<char32_t>(random() % 0x80);
-        break;
+      case 0: c = special[random() % special.size()]; break;
+      case 1: c = static_cast<char32_t>(random() % 0x80); break;
       default:
         do c = static_cast<char32_t>(random() % 0x110000);
         while (c >= 0xd800 && c <= 0xdfff);

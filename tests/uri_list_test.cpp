@@ -12,6 +12,7 @@ namespace {
 
 using clipfiles::decodeFileList;
 using clipfiles::FileURL;
+using clipfiles::FileURLList;
 using clipfiles::ListFormat;
 using Paths = std::optional<std::vector<std::string>>;
 
@@ -93,12 +94,11 @@ const DecodeCase decodeCases[] = {
 class DecodeFileList : public ::testing::TestWithParam<DecodeCase> {};
 
 TEST_P(DecodeFileList, GivesThePathsOrNothing) {
-  const std::optional<std::vector<FileURL>> urls =
-      decodeFileList(GetParam().text, GetParam().format, host);
+  const std::optional<FileURLList> urls = decodeFileList(GetParam().text, GetParam().format, host);
   Paths paths;
   if (urls) {
     paths.emplace();
-    for (const FileURL& url : *urls) paths->push_back(url.path);
+    for (const FileURL& url : *urls) paths->emplace_back(url.path);
   }
   EXPECT_EQ(paths, GetParam().paths);
 }

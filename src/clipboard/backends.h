@@ -8,8 +8,8 @@
 
 namespace clipfiles {
 
-std::optional<std::vector<FileURL>> readPasteboardFileURLs();  // macOS general pasteboard
-std::optional<std::vector<FileURL>> readX11FileURLs();         // X11 CLIPBOARD selection
+std::optional<FileURLList> readPasteboardFileURLs();  // macOS general pasteboard
+std::optional<FileURLList> readX11FileURLs();         // X11 CLIPBOARD selection
 
 // How far a Wayland read got: the selection was read, or why it could not be.
 enum class WaylandAccess {
@@ -20,7 +20,7 @@ enum class WaylandAccess {
 };
 struct WaylandRead {
   WaylandAccess access;
-  std::optional<std::vector<FileURL>> urls;  // when read
+  std::optional<FileURLList> urls;  // when read
 };
 WaylandRead readWaylandFileURLs();  // Wayland compositor with data-control
 

@@ -10,7 +10,7 @@ namespace clipfiles {
 
 #if defined(__APPLE__)
 
-std::optional<std::vector<FileURL>> readFileURLs() {
+std::optional<FileURLList> readFileURLs() {
   return readPasteboardFileURLs();
 }
 
@@ -28,7 +28,7 @@ bool isSet(const char* variable) {
 // The one place where the platform's reader is chosen. A Wayland session's own clipboard comes
 // first, when its compositor opens it through data-control; X11 otherwise, which also serves
 // Wayland desktops whose compositor mirrors the clipboard to XWayland (GNOME).
-std::optional<std::vector<FileURL>> readFileURLs() {
+std::optional<FileURLList> readFileURLs() {
   WaylandRead wayland = readWaylandFileURLs();
   if (wayland.access == WaylandAccess::read) return std::move(wayland.urls);
   if (isSet("DISPLAY")) return readX11FileURLs();

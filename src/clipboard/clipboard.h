@@ -11,6 +11,6 @@ namespace clipfiles {
 // The file URLs on the desktop's clipboard, in the clipboard's order. Nothing when the clipboard
 // holds something other than a well-formed file list. Never changes the clipboard. Throws Failure
 // when there is no clipboard to read, or its owner fails to deliver.
-std::optional<std::vector<FileURL>> readFileURLs();
+std::optional<FileURLList> readFileURLs();
 
 }  // namespace clipfiles

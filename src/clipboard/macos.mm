@@ -8,7 +8,7 @@
 
 namespace clipfiles {
 
-std::optional<std::vector<FileURL>> readPasteboardFileURLs() {
+std::optional<FileURLList> readPasteboardFileURLs() {
   @autoreleasepool {
     NSPasteboard* pasteboard = [NSPasteboard generalPasteboard];
     if (pasteboard == nil) return std::nullopt;
@@ -19,8 +19,7 @@ std::optional<std::vector<FileURL>> readPasteboardFileURLs() {
     NSArray* objects = [pasteboard readObjectsForClasses:classes options:options];
     if (objects == nil) return std::nullopt;
 
-    std::vector<FileURL> urls;
-    urls.reserve(objects.count);
+    FileURLList urls;
     for (id object in objects) {
       // A list with anything but URLs in it is not taken at all.
       if (![object isKindOfClass:[NSURL class]]) return std::nullopt;
@@ -30,7 +29,7 @@ std::optional<std::vector<FileURL>> readPasteboardFileURLs() {
       const char* path = url.path.UTF8String;
       if (path == nullptr) path = url.fileSystemRepresentation;
       if (path == nullptr) return std::nullopt;
-      urls.push_back(FileURL{path});
+      urls.add(path);
     }
     return urls;
   }

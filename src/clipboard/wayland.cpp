@@ -27,6 +27,7 @@
 #include "clipboard/backends.h"
 #include "clipboard/limits.h"
 #include "ext-data-control-v1-client-protocol.h"
+#include "pathlist/buffer.h"
 #include "pathlist/uri_list.h"
 #include "tool/failure.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
@@ -184,26 +185,37 @@ Globals listGlobals(wl_registry* registry, wl_display* display) {
 
 // Reads `fd` to its end. Throws if the writer stays silent for the idle limit or sends more
 // than the size limit.
-std::string readToEnd(int fd) {
-  std::string data;
+LargeBuffer readToEnd(int fd) {
+  // A larger pipe lets the owner write in fewer, larger pieces.
+  constexpr int pipeSize = 1 << 20;
+  ::fcntl(fd, F_SETPIPE_SZ, pipeSize);
+  LargeBuffer data(pipeSize);
   Clock::time_point deadline = Clock::now() + idleLimit;
-  std::array<char, 65536> buffer{};
   for (;;) {
+    if (data.size() == data.capacity() && data.size() < sizeLimit) {
+      data.grow(data.size() + 1, sizeLimit);
+    }
+    // With the buffer full at the limit, one byte more tells that the data exceeds it.
+    char probe = 0;
+    const bool atLimit = data.size() == data.capacity();
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     pollfd pipe{fd, POLLIN, 0};
     const int ready = left > 0 ? ::poll(&pipe, 1, static_cast<int>(left)) : 0;
-    if (ready == 0)
-      throwOwnerSilent(data.empty() ? "did not send the file list" : "stopped sending data");
+    if (ready == 0) {
+      throwOwnerSilent(data.size() == 0 ? "did not send the file list" : "stopped sending data");
+    }
     if (ready < 0) continue;  // interrupted
-    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    const ssize_t got = atLimit
+                            ? ::read(fd, &probe, 1)
+                            : ::read(fd, data.data() + data.size(), data.capacity() - data.size());
     if (got == 0) return data;
     if (got < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
       throw Failure(ExitStatus::ioError,
                     std::string("cannot read the clipboard data: ") + std::strerror(errno));
     }
-    if (static_cast<std::size_t>(got) > sizeLimit - data.size()) throwTooLarge();
-    data.append(buffer.data(), static_cast<std::size_t>(got));
+    if (atLimit) throwTooLarge();
+    data.setSize(data.size() + static_cast<std::size_t>(got));
     deadline = Clock::now() + idleLimit;
   }
 }
@@ -221,8 +233,8 @@ struct DeviceState {
 };
 
 template <typename Protocol>
-std::optional<std::vector<FileURL>> readSelection(wl_display* display, wl_registry* registry,
-                                                  std::uint32_t managerName, wl_seat* seat) {
+std::optional<FileURLList> readSelection(wl_display* display, wl_registry* registry,
+                                         std::uint32_t managerName, wl_seat* seat) {
   using State = DeviceState<Protocol>;
   using Offer = typename State::Offer;
   static constexpr typename Protocol::OfferListener offerListener{
@@ -258,7 +270,7 @@ std::optional<std::vector<FileURL>> readSelection(wl_display* display, wl_regist
   if (state.finished) {
     throw Failure(ExitStatus::unavailable, "the Wayland compositor closed the clipboard device");
   }
-  if (state.selection == nullptr) return std::vector<FileURL>{};
+  if (state.selection == nullptr) return FileURLList{};
 
   for (const FileListType& type : fileListTypes) {
     if (std::ranges::find(state.selection->mimeTypes, type.mimeType) ==
@@ -276,9 +288,9 @@ std::optional<std::vector<FileURL>> readSelection(wl_display* display, wl_regist
     Protocol::receive(state.selection->proxy.get(), std::string(type.mimeType).c_str(), fds[1]);
     ::close(fds[1]);
     if (wl_display_flush(display) < 0) throwConnectionLost(display);
-    return decodeFileList(readToEnd(readEnd.fd), type.format);
+    return decodeFileList(readToEnd(readEnd.fd).view(), type.format);
   }
-  return std::vector<FileURL>{};
+  return FileURLList{};
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 // Reads the CLIPBOARD selection of an X11 display through libxcb.
 //
-// The reader asks the selection's owner which targets it offers (TARGETS), then converts the
-// first file-list target on offer into a property of its own unmapped window and reads it back,
-// following the INCR protocol when the owner sends the data in chunks. It never takes ownership
-// of a selection, so the clipboard stays as it was.
+// The reader has the selection's owner convert the clipboard to a file-list target, into a
+// property of the reader's own unmapped window, and reads it back, following the INCR protocol
+// when the owner sends the data in chunks. It never takes ownership of a selection, so the
+// clipboard stays as it was.
 #include <poll.h>
 #include <xcb/xcb.h>
 
@@ -19,6 +19,7 @@
 
 #include "clipboard/backends.h"
 #include "clipboard/limits.h"
+#include "pathlist/buffer.h"
 #include "pathlist/uri_list.h"
 #include "tool/failure.h"
 
@@ -78,10 +79,15 @@ struct Session {
 };
 
 // Data the owner delivered: its type and format as labelled, and the bytes.
+// Data the owner delivered: its type and format as labelled, and the bytes, either in the one
+// reply they came in or joined from the chunks of an incremental transfer.
 struct Transfer {
   xcb_atom_t type = XCB_NONE;
   std::uint8_t format = 0;
-  std::string bytes;
+  XcbPointer<xcb_get_property_reply_t> reply;
+  LargeBuffer joined;
+
+  [[nodiscard]] std::string_view bytes() const;
 };
 
 [[noreturn]] void throwConnectionLost() {
@@ -192,7 +198,12 @@ std::string_view propertyBytes(xcb_get_property_reply_t* reply) {
           static_cast<std::size_t>(xcb_get_property_value_length(reply))};
 }
 
-// Takes the chunks of an incremental transfer until the owner sends an empty one.
+std::string_view Transfer::bytes() const {
+  return reply ? propertyBytes(reply.get()) : joined.view();
+}
+
+// Takes the chunks of an incremental transfer until the owner sends an empty one. Each chunk
+// is copied and let go at once, so the memory of one is reused for the next.
 void receiveIncrementally(const Session& session, Transfer& transfer) {
   bool first = true;
   for (;;) {
@@ -205,7 +216,7 @@ void receiveIncrementally(const Session& session, Transfer& transfer) {
                  notify.state == XCB_PROPERTY_NEW_VALUE;
         },
         "stopped sending data");
-    XcbPointer<xcb_get_property_reply_t> chunk = takeTransferProperty(session);
+    const XcbPointer<xcb_get_property_reply_t> chunk = takeTransferProperty(session);
     const std::string_view bytes = propertyBytes(chunk.get());
     if (bytes.empty()) return;
     if (first) {
@@ -216,8 +227,9 @@ void receiveIncrementally(const Session& session, Transfer& transfer) {
       throw Failure(ExitStatus::dataError,
                     "the program that owns the clipboard changed the data's type mid-transfer");
     }
-    if (bytes.size() > sizeLimit - transfer.bytes.size()) throwTooLarge();
-    transfer.bytes.append(bytes);
+    if (bytes.size() > sizeLimit - transfer.joined.size()) throwTooLarge();
+    transfer.joined.grow(transfer.joined.size() + bytes.size(), sizeLimit);
+    transfer.joined.append(bytes);
   }
 }
 
@@ -242,15 +254,16 @@ std::optional<Transfer> convert(const Session& session, xcb_atom_t target) {
 
   XcbPointer<xcb_get_property_reply_t> reply = takeTransferProperty(session);
   if (reply->type != session.atoms[incrAtom]) {
-    return Transfer{reply->type, reply->format, std::string(propertyBytes(reply.get()))};
+    const xcb_atom_t type = reply->type;
+    const std::uint8_t format = reply->format;
+    return Transfer{type, format, std::move(reply), {}};
   }
   // The INCR property holds a lower bound of the size: refuse an oversized transfer early.
-  Transfer transfer;
-  if (reply->format == 32 && xcb_get_property_value_length(reply.get()) >= 4) {
-    const auto announced = *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
-    if (announced > sizeLimit) throwTooLarge();
-    transfer.bytes.reserve(announced);
+  if (reply->format == 32 && xcb_get_property_value_length(reply.get()) >= 4 &&
+      *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get())) > sizeLimit) {
+    throwTooLarge();
   }
+  Transfer transfer;
   receiveIncrementally(session, transfer);
   return transfer;
 }
@@ -262,45 +275,49 @@ std::optional<std::vector<xcb_atom_t>> offeredTargets(const Session& session) {
       (reply->type != XCB_ATOM_ATOM && reply->type != session.atoms[targetsAtom])) {
     return std::nullopt;
   }
-  std::vector<xcb_atom_t> targets(reply->bytes.size() / sizeof(xcb_atom_t));
-  std::copy_n(reply->bytes.data(), targets.size() * sizeof(xcb_atom_t),
+  const std::string_view bytes = reply->bytes();
+  std::vector<xcb_atom_t> targets(bytes.size() / sizeof(xcb_atom_t));
+  std::copy_n(bytes.data(), targets.size() * sizeof(xcb_atom_t),
               reinterpret_cast<char*>(targets.data()));
   return targets;
 }
 
 }  // namespace
 
-std::optional<std::vector<FileURL>> readX11FileURLs() {
+std::optional<FileURLList> readX11FileURLs() {
   const Session session = openSession();
-  xcb_connection_t* c = session.get();
 
-  const xcb_get_selection_owner_cookie_t ownerCookie =
-      xcb_get_selection_owner(c, session.atoms[clipboardAtom]);
-  XcbPointer<xcb_get_selection_owner_reply_t> owner(
-      xcb_get_selection_owner_reply(c, ownerCookie, nullptr));
-  if (!owner) throwConnectionLost();
-  if (owner->owner == XCB_NONE) return std::vector<FileURL>{};
+  // The owner's TARGETS, asked for only when first needed; nothing when it does not answer
+  // them in the usual form, and then every file-list target is asked for directly.
+  std::optional<std::optional<std::vector<xcb_atom_t>>> targets;
+  const auto offered = [&]() -> const std::optional<std::vector<xcb_atom_t>>& {
+    if (!targets) targets = offeredTargets(session);
+    return *targets;
+  };
+  const auto lists = [&](xcb_atom_t target) {
+    return offered() && std::ranges::find(*offered(), target) != offered()->end();
+  };
 
-  // An owner that does not answer TARGETS may still convert a target asked for directly.
-  const std::optional<std::vector<xcb_atom_t>> offered = offeredTargets(session);
   for (const FileListTarget& candidate : fileListTargets) {
     const xcb_atom_t target = session.atoms[candidate.atom];
-    if (offered && std::ranges::find(*offered, target) == offered->end()) continue;
+    // Owners of copied files nearly all offer text/uri-list, so it is asked for at once; the
+    // other targets only when the owner lists them, or lists nothing.
+    if (candidate.atom != uriListAtom && offered() && !lists(target)) continue;
     std::optional<Transfer> transfer = convert(session, target);
     if (!transfer) continue;
-    // An owner asked for a target it did not list may answer with its one type of data
-    // (xclip does): only data labelled as the target is a file list then. A listed target
-    // that arrives as anything but text is the owner's fault, and is reported.
-    if (!offered && transfer->type != target) continue;
+    // Some owners answer a request for any target with their one type of data (xclip does):
+    // data labelled otherwise is a file list only if the owner lists the target. A listed
+    // target that arrives as anything but text is the owner's fault, and is reported.
+    if (transfer->type != target && !lists(target)) continue;
     if (transfer->format != 8) {
       throw Failure(ExitStatus::dataError, "the program that owns the clipboard sent " +
                                                std::string(atomNames[candidate.atom]) + " as " +
                                                std::to_string(transfer->format) +
                                                "-bit items instead of text");
     }
-    return decodeFileList(transfer->bytes, candidate.format);
+    return decodeFileList(transfer->bytes(), candidate.format);
   }
-  return std::vector<FileURL>{};
+  return FileURLList{};
 }
 
 }  // namespace clipfiles

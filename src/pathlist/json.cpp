@@ -1,6 +1,9 @@
 // The JSON writer. No JSON library packaged by Debian writes "/" as "\/", so this small one is
 // ours.
+#include <array>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -59,75 +62,84 @@ std::string describePath(std::string_view path) {
   return shown;
 }
 
-// Appends `path` as a JSON string. Bytes that need no escape are copied in runs.
-void appendString(std::string& out, std::string_view path) {
-  out += '"';
-  std::size_t runStart = 0;
+// The escape that JSON text needs for each ASCII byte; length 0 for one that stands for itself.
+// Bytes from 0x80 up stand for themselves too, once checked to be well-formed UTF-8.
+struct Escape {
+  std::uint8_t length;
+  std::array<char, 6> text;
+};
+
+constexpr std::array<Escape, 0x80> escapes = [] {
+  std::array<Escape, 0x80> table{};
+  for (std::size_t byte = 0; byte < 0x20; ++byte) {
+    table[byte] = {6, {'\\', 'u', '0', '0', hexDigits[byte >> 4], hexDigits[byte & 15]}};
+  }
+  const auto named = [&](char byte, char name) { table[byte] = {2, {'\\', name}}; };
+  named('\b', 'b');
+  named('\f', 'f');
+  named('\n', 'n');
+  named('\r', 'r');
+  named('\t', 't');
+  named('"', '"');
+  named('\\', '\\');
+  named('/', '/');
+  return table;
+}();
+
+// The size of `path` as a JSON string, quotes included. Throws if it is not valid UTF-8.
+std::size_t stringSize(std::string_view path) {
+  std::size_t size = path.size() + 2;
   for (std::size_t i = 0; i < path.size();) {
     const auto byte = static_cast<unsigned char>(path[i]);
-    if (byte >= 0x80) {
-      const std::size_t length = utf8SequenceLength(path, i);
-      if (length == 0) {
-        throw Failure(ExitStatus::dataError, "cannot write the file list as JSON: the path \"" +
-                                                 describePath(path) + "\" is not valid UTF-8");
-      }
-      i += length;
-      continue;
-    }
-    if (byte >= 0x20 && byte != '"' && byte != '\\' && byte != '/') {
+    if (byte < 0x80) {
+      size += escapes[byte].length == 0 ? 0 : escapes[byte].length - 1;
       ++i;
       continue;
     }
-    out.append(path, runStart, i - runStart);
-    switch (byte) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '/':
-        out += "\\/";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        out += {'\\', 'u', '0', '0', hexDigits[byte >> 4], hexDigits[byte & 15]};
+    const std::size_t length = utf8SequenceLength(path, i);
+    if (length == 0) {
+      throw Failure(ExitStatus::dataError, "cannot write the file list as JSON: the path \"" +
+                                               describePath(path) + "\" is not valid UTF-8");
     }
-    runStart = ++i;
+    i += length;
   }
-  out.append(path, runStart);
-  out += '"';
+  return size;
+}
+
+// Writes `path`, already checked by stringSize, as a JSON string at `out`; returns its end.
+// Each escape is copied whole, so `out` needs 4 bytes of room beyond the string's end.
+char* writeString(char* out, std::string_view path) {
+  *out++ = '"';
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80 && escapes[byte].length != 0) {
+      std::memcpy(out, escapes[byte].text.data(), escapes[byte].text.size());
+      out += escapes[byte].length;
+    } else {
+      *out++ = c;
+    }
+  }
+  *out++ = '"';
+  return out;
 }
 
 }  // namespace
 
-std::string encodePathList(std::span<const std::string_view> paths) {
-  // Room for the common case: a few "\/" per path besides quotes and commas.
-  std::size_t estimate = 2;
-  for (std::string_view path : paths) estimate += path.size() + path.size() / 4 + 3;
-  std::string out;
-  out.reserve(estimate);
-  out += '[';
+// Measures first, then writes into a buffer of the exact size: no growth, no copies.
+LargeBuffer encodePathList(std::span<const std::string_view> paths) {
+  std::size_t size = 2 + (paths.empty() ? 0 : paths.size() - 1);
+  for (std::string_view path : paths) size += stringSize(path);
+  constexpr std::size_t room = 4;
+  LargeBuffer json(size + room);
+  char* out = json.data();
+  *out++ = '[';
   for (std::size_t i = 0; i < paths.size(); ++i) {
-    if (i != 0) out += ',';
-    appendString(out, paths[i]);
+    if (i != 0) *out++ = ',';
+    out = writeString(out, paths[i]);
   }
-  out += ']';
-  return out;
+  *out = ']';
+  json.setSize(size);
+  return json;
 }
 
 }  // namespace clipfiles

@@ -13,11 +13,6 @@ namespace {
 
 enum class EntryKind { file, skipped, malformed };
 
-struct Entry {
-  EntryKind kind;
-  std::string path;
-};
-
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   return std::ranges::equal(a, b, [](char x, char y) {
     const auto lower = [](char c) {
@@ -47,66 +42,74 @@ std::size_t schemeLength(std::string_view uri) {
   return i < uri.size() && uri[i] == ':' ? i : 0;
 }
 
-// Decodes the percent-escapes of a path into raw bytes. Nothing when an escape is cut short
-// or not hexadecimal, or decodes to NUL (no file name holds it) or "/" (it would split a name).
-std::optional<std::string> percentDecode(std::string_view encoded) {
-  std::string decoded;
-  decoded.reserve(encoded.size());
-  for (std::size_t i = 0; i < encoded.size(); ++i) {
-    if (encoded[i] != '%') {
-      decoded += encoded[i];
-      continue;
-    }
-    if (i + 2 >= encoded.size()) return std::nullopt;
-    const int high = hexValue(encoded[i + 1]);
-    const int low = hexValue(encoded[i + 2]);
-    if (high < 0 || low < 0) return std::nullopt;
+// Decodes the percent-escapes of a path into raw bytes in `decoded`. False when an escape is
+// cut short or not hexadecimal, or decodes to NUL (no file name holds it) or "/" (it would
+// split a name).
+bool percentDecode(std::string_view encoded, std::string& decoded) {
+  decoded.clear();
+  for (;;) {
+    const std::size_t escape = encoded.find('%');
+    decoded.append(encoded.substr(0, escape));
+    if (escape == std::string_view::npos) return true;
+    if (escape + 2 >= encoded.size()) return false;
+    const int high = hexValue(encoded[escape + 1]);
+    const int low = hexValue(encoded[escape + 2]);
+    if (high < 0 || low < 0) return false;
     const char byte = static_cast<char>(high * 16 + low);
-    if (byte == '\0' || byte == '/') return std::nullopt;
+    if (byte == '\0' || byte == '/') return false;
     decoded += byte;
-    i += 2;
+    encoded.remove_prefix(escape + 3);
   }
-  return decoded;
+}
+
+// True when `text` holds a control character (C0 or DEL). Written without an early exit so
+// that the compiler can check many bytes at a time.
+bool hasControlCharacter(std::string_view text) {
+  unsigned found = 0;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    found |= static_cast<unsigned>(byte < 0x20) | static_cast<unsigned>(byte == 0x7f);
+  }
+  return found != 0;
 }
 
 // One line of a list: a file URI (file:///p, file:/p, file://localhost/p, file://host/p).
-Entry decodeEntry(std::string_view uri, std::string_view hostName) {
-  if (std::ranges::any_of(
-          uri, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; })) {
-    return {EntryKind::malformed, {}};
-  }
+// For a file, its path goes into `path`.
+EntryKind decodeEntry(std::string_view uri, std::string_view hostName, std::string& path) {
+  if (hasControlCharacter(uri)) return EntryKind::malformed;
   const std::size_t scheme = schemeLength(uri);
-  if (scheme == 0) return {EntryKind::malformed, {}};
-  if (!equalsIgnoringCase(uri.substr(0, scheme), "file")) return {EntryKind::skipped, {}};
+  if (scheme == 0) return EntryKind::malformed;
+  if (!equalsIgnoringCase(uri.substr(0, scheme), "file")) return EntryKind::skipped;
 
   std::string_view rest = uri.substr(scheme + 1);
-  rest = rest.substr(0, rest.find_first_of("?#"));  // the query and fragment name no part of a path
+  // The query and fragment name no part of a path.
+  rest = rest.substr(0, std::min(rest.find('?'), rest.find('#')));
   if (rest.starts_with("//")) {
     const std::size_t pathStart = rest.find('/', 2);
-    if (pathStart == std::string_view::npos) return {EntryKind::malformed, {}};
+    if (pathStart == std::string_view::npos) return EntryKind::malformed;
     const std::string_view host = rest.substr(2, pathStart - 2);
     if (!host.empty() && !equalsIgnoringCase(host, "localhost") &&
         !equalsIgnoringCase(host, hostName)) {
-      return {EntryKind::skipped, {}};
+      return EntryKind::skipped;
     }
     rest.remove_prefix(pathStart);
   }
-  if (!rest.starts_with('/')) return {EntryKind::malformed, {}};
-
-  std::optional<std::string> path = percentDecode(rest);
-  if (!path) return {EntryKind::malformed, {}};
+  if (!rest.starts_with('/') || !percentDecode(rest, path)) return EntryKind::malformed;
   // A directory's URI may end in "/"; its path does not, unless it is the root.
-  while (path->size() > 1 && path->back() == '/') path->pop_back();
-  return {EntryKind::file, std::move(*path)};
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return EntryKind::file;
 }
 
 }  // namespace
 
-std::optional<std::vector<FileURL>> decodeFileList(std::string_view text, ListFormat format,
-                                                   std::string_view hostName) {
+std::optional<FileURLList> decodeFileList(std::string_view text, ListFormat format,
+                                          std::string_view hostName) {
   if (text.ends_with('\0')) text.remove_suffix(1);  // some owners send a C string
 
-  std::vector<FileURL> urls;
+  // Decoded paths are never longer than their lines: one block holds them all.
+  FileURLList urls;
+  urls.reserve(static_cast<std::size_t>(std::ranges::count(text, '\n')) + 1, text.size());
+  std::string path;
   bool firstLine = true;
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
@@ -120,14 +123,14 @@ std::optional<std::vector<FileURL>> decodeFileList(std::string_view text, ListFo
     }
     if (line.empty() || (format == ListFormat::uriList && line.starts_with('#'))) continue;
 
-    Entry entry = decodeEntry(line, hostName);
-    if (entry.kind == EntryKind::malformed) return std::nullopt;
-    if (entry.kind == EntryKind::file) urls.push_back(FileURL{std::move(entry.path)});
+    const EntryKind kind = decodeEntry(line, hostName, path);
+    if (kind == EntryKind::malformed) return std::nullopt;
+    if (kind == EntryKind::file) urls.add(path);
   }
   return urls;
 }
 
-std::optional<std::vector<FileURL>> decodeFileList(std::string_view text, ListFormat format) {
+std::optional<FileURLList> decodeFileList(std::string_view text, ListFormat format) {
   std::array<char, HOST_NAME_MAX + 1> name{};
   if (::gethostname(name.data(), name.size() - 1) != 0) name[0] = '\0';  // only localhost then
   return decodeFileList(text, format, name.data());

@@ -18,10 +18,10 @@ enum class ListFormat {
 // The file URLs that `text` lists, in order, duplicates kept. URIs of other schemes, and file
 // URIs that name another host, are skipped. Nothing when any entry is not a well-formed URI:
 // a list is taken whole or not at all. `hostName` is the name that counts as this machine.
-std::optional<std::vector<FileURL>> decodeFileList(std::string_view text, ListFormat format,
-                                                   std::string_view hostName);
+std::optional<FileURLList> decodeFileList(std::string_view text, ListFormat format,
+                                          std::string_view hostName);
 
 // The same, with this machine's host name.
-std::optional<std::vector<FileURL>> decodeFileList(std::string_view text, ListFormat format);
+std::optional<FileURLList> decodeFileList(std::string_view text, ListFormat format);
 
 }  // namespace clipfiles

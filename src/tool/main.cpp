@@ -16,8 +16,8 @@
 namespace {
 
 // The run's two results, each set once: the clipboard's file URLs, then the JSON bytes.
-std::vector<clipfiles::FileURL> urls;
-std::string data;
+clipfiles::FileURLList urls;
+clipfiles::LargeBuffer data;
 
 // A closed standard descriptor would be handed to the next file the process opens, such as
 // its display connection, and output meant for it would land there. Hold each closed slot
@@ -40,9 +40,9 @@ int main() {
   using namespace clipfiles;
   try {
     holdClosedStandardDescriptors();
-    urls = readFileURLs().value_or(std::vector<FileURL>{});
+    urls = readFileURLs().value_or(FileURLList{});
     data = encodePathList(makePathList(urls));
-    writeStandardOutput(data);
+    writeStandardOutput(data.view());
     return static_cast<int>(ExitStatus::success);
   } catch (const Failure& failure) {
     return fail(failure.status(), failure.what());
