@@ -6,14 +6,11 @@
 
 namespace clipfiles {
 
-// Exit statuses follow sysexits(3), so scripts can tell the causes apart.
+// The exit statuses, from the list that the man page is made from too.
 enum class ExitStatus : int {
-  success = 0,
-  dataError = 65,    // the clipboard's file list cannot be written as JSON, or is too large
-  unavailable = 69,  // no clipboard can be reached: no display, or one that shares no clipboard
-  software = 70,     // an internal error, such as running out of memory
-  ioError = 74,      // the display connection broke, or standard output cannot be written
-  tempFail = 75,     // the clipboard's owner stopped answering; trying again may work
+#define CLIPFILES_EXIT_STATUS(name, value, cause) name = (value),
+#include "tool/exit_statuses.def"
+#undef CLIPFILES_EXIT_STATUS
 };
 
 // An error that ends the run: main prints its message on standard error and exits with its status.
