@@ -10,5 +10,6 @@ namespace clipfiles {
 
 std::optional<std::vector<FileURL>> readPasteboardFileURLs();  // macOS general pasteboard
 std::optional<std::vector<FileURL>> readX11FileURLs();         // X11 CLIPBOARD selection
+std::optional<std::vector<FileURL>> readWindowsFileURLs();     // Windows clipboard, CF_HDROP
 
 }  // namespace clipfiles

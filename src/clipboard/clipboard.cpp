@@ -8,6 +8,8 @@ namespace clipfiles {
 std::optional<std::vector<FileURL>> readFileURLs() {
 #if defined(__APPLE__)
   return readPasteboardFileURLs();
+#elif defined(_WIN32)
+  return readWindowsFileURLs();
 #else
   return readX11FileURLs();
 #endif
