@@ -10,6 +10,7 @@ namespace clipfiles {
 
 std::optional<FileURLList> readPasteboardFileURLs();  // macOS general pasteboard
 std::optional<FileURLList> readX11FileURLs();         // X11 CLIPBOARD selection
+std::optional<FileURLList> readWindowsFileURLs();     // Windows clipboard, CF_HDROP
 
 // How far a Wayland read got: the selection was read, or why it could not be.
 enum class WaylandAccess {

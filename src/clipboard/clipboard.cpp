@@ -8,10 +8,18 @@
 
 namespace clipfiles {
 
+// This file is the one place where the platform's reader is chosen.
+
 #if defined(__APPLE__)
 
 std::optional<FileURLList> readFileURLs() {
   return readPasteboardFileURLs();
+}
+
+#elif defined(_WIN32)
+
+std::optional<FileURLList> readFileURLs() {
+  return readWindowsFileURLs();
 }
 
 #else
@@ -25,9 +33,9 @@ bool isSet(const char* variable) {
 
 }  // namespace
 
-// The one place where the platform's reader is chosen. A Wayland session's own clipboard comes
-// first, when its compositor opens it through data-control; X11 otherwise, which also serves
-// Wayland desktops whose compositor mirrors the clipboard to XWayland (GNOME).
+// A Wayland session's own clipboard comes first, when its compositor opens it through
+// data-control; X11 otherwise, which also serves Wayland desktops whose compositor mirrors the
+// clipboard to XWayland (GNOME).
 std::optional<FileURLList> readFileURLs() {
   WaylandRead wayland = readWaylandFileURLs();
   if (wayland.access == WaylandAccess::read) return std::move(wayland.urls);

@@ -1,6 +1,8 @@
 // clipfiles: prints the paths of the files on the clipboard as one compact JSON array.
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -19,6 +21,11 @@ namespace {
 clipfiles::FileURLList urls;
 clipfiles::LargeBuffer data;
 
+#if defined(_WIN32)
+// Windows keeps the standard handles apart from the handle table's free slots, and the reader
+// opens no files: there is nothing to hold.
+void holdClosedStandardDescriptors() {}
+#else
 // A closed standard descriptor would be handed to the next file the process opens, such as
 // its display connection, and output meant for it would land there. Hold each closed slot
 // with /dev/null opened read-only, so that writing to it still fails as it would have.
@@ -27,6 +34,7 @@ void holdClosedStandardDescriptors() {
     if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) ::open("/dev/null", O_RDONLY);
   }
 }
+#endif
 
 int fail(clipfiles::ExitStatus status, const char* message) {
   std::fprintf(stderr, "clipfiles: %s\n", message);

@@ -1,0 +1,217 @@
+// Reads the files on the Windows clipboard: the CF_HDROP list that Explorer and other programs
+// put there when files are copied.
+//
+// The list is a DROPFILES header, then NUL-terminated names, ended by an empty name. The names
+// are UTF-16, or from old programs in the ANSI code page. The data comes from whichever program
+// owns the clipboard, so the reader takes a name only from inside the memory block. It walks
+// the list once instead of calling DragQueryFileW per name, which starts from the first name on
+// every call and takes seconds for a list of tens of thousands of files.
+//
+// An owner may put the list on the clipboard only when asked for it, as Explorer does through
+// the OLE clipboard; GetClipboardData then waits for it without a limit. The read runs on a
+// thread of its own, so that an owner that does not answer ends the run with an error; the
+// process's exit ends the thread.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// windows.h first: shlobj.h needs its types.
+#include <shlobj.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstring>
+#include <future>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "clipboard/backends.h"
+#include "clipboard/limits.h"
+#include "tool/failure.h"
+
+namespace clipfiles {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Another program may have the clipboard open for a moment while it reads or writes it. One
+// that keeps it open this long is busy or hung.
+constexpr auto openLimit = std::chrono::seconds(1);
+constexpr auto openRetryDelay = std::chrono::milliseconds(10);
+
+// The clipboard, open to this thread until destroyed.
+class OpenClipboardSession {
+ public:
+  OpenClipboardSession() {
+    const Clock::time_point deadline = Clock::now() + openLimit;
+    while (OpenClipboard(nullptr) == 0) {
+      const DWORD error = GetLastError();
+      if (Clock::now() >= deadline) {
+        const auto seconds = openLimit.count();
+        throw Failure(ExitStatus::tempFail, "another program kept the clipboard open for " +
+                                                std::to_string(seconds) +
+                                                (seconds == 1 ? " second" : " seconds") +
+                                                " (Windows error " + std::to_string(error) + ")");
+      }
+      std::this_thread::sleep_for(openRetryDelay);
+    }
+  }
+  OpenClipboardSession(const OpenClipboardSession&) = delete;
+  OpenClipboardSession& operator=(const OpenClipboardSession&) = delete;
+  ~OpenClipboardSession() { CloseClipboard(); }
+};
+
+// A global memory block, locked for reading until destroyed.
+class LockedMemory {
+ public:
+  explicit LockedMemory(HGLOBAL memory) : memory_(memory), data_(GlobalLock(memory)) {}
+  LockedMemory(const LockedMemory&) = delete;
+  LockedMemory& operator=(const LockedMemory&) = delete;
+  ~LockedMemory() {
+    if (data_ != nullptr) GlobalUnlock(memory_);
+  }
+
+  [[nodiscard]] const void* data() const { return data_; }
+
+ private:
+  HGLOBAL memory_;
+  void* data_;
+};
+
+void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += {static_cast<char>(0xc0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3f))};
+  } else if (c < 0x10000) {
+    out += {static_cast<char>(0xe0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3f)),
+            static_cast<char>(0x80 | (c & 0x3f))};
+  } else {
+    out += {static_cast<char>(0xf0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3f)),
+            static_cast<char>(0x80 | ((c >> 6) & 0x3f)), static_cast<char>(0x80 | (c & 0x3f))};
+  }
+}
+
+// A UTF-16 name as UTF-8. Windows allows an unpaired surrogate in a name, and UTF-8 has no form
+// for one: it is written as the three bytes its code point would take, which the JSON writer
+// refuses as not UTF-8, so such a name ends the run with an error instead of printed altered.
+std::string utf8FromUtf16(std::wstring_view name) {
+  std::string out;
+  out.reserve(name.size());
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    char32_t c = name[i];
+    if (c >= 0xd800 && c <= 0xdbff && i + 1 < name.size() && name[i + 1] >= 0xdc00 &&
+        name[i + 1] <= 0xdfff) {
+      c = 0x10000 + ((c - 0xd800) << 10) + (name[++i] - 0xdc00);
+    }
+    appendUtf8(out, c);
+  }
+  return out;
+}
+
+// A name in the ANSI code page, as UTF-16. Nothing if the code page has no reading of it.
+std::optional<std::wstring> utf16FromAnsi(std::string_view name) {
+  const auto size = static_cast<int>(name.size());
+  const int length =
+      MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(), size, nullptr, 0);
+  if (length <= 0) return std::nullopt;
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(), size, wide.data(), length) !=
+      length) {
+    return std::nullopt;
+  }
+  return wide;
+}
+
+// The names of a list of NUL-terminated names ended by an empty one. Nothing when the list runs
+// to the end of `text` without its empty name.
+template <typename Char>
+std::optional<std::vector<std::basic_string_view<Char>>> splitNames(
+    std::basic_string_view<Char> text) {
+  std::vector<std::basic_string_view<Char>> names;
+  for (;;) {
+    const std::size_t end = text.find(Char{0});
+    if (end == std::basic_string_view<Char>::npos) return std::nullopt;
+    if (end == 0) return names;
+    names.push_back(text.substr(0, end));
+    text.remove_prefix(end + 1);
+  }
+}
+
+// The paths of a CF_HDROP block. Nothing when the block is not a whole list.
+std::optional<FileURLList> decodeDropFiles(std::string_view block) {
+  DROPFILES header{};
+  if (block.size() < sizeof header) return std::nullopt;
+  std::memcpy(&header, block.data(), sizeof header);
+  if (header.pFiles > block.size()) return std::nullopt;
+  const std::string_view list = block.substr(header.pFiles);
+
+  FileURLList urls;
+  if (header.fWide != 0) {
+    // Copied out, as the names need not start on a 2-byte boundary within the block.
+    std::wstring units(list.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(units.data(), list.data(), units.size() * sizeof(wchar_t));
+    const auto names = splitNames(std::wstring_view(units));
+    if (!names) return std::nullopt;
+    // A UTF-16 unit (2 bytes) takes at most 3 bytes of UTF-8.
+    urls.reserve(names->size(), list.size() / 2 * 3);
+    for (std::wstring_view name : *names) urls.add(utf8FromUtf16(name));
+  } else {
+    const auto names = splitNames(list);
+    if (!names) return std::nullopt;
+    // An ANSI byte takes at most 3 bytes of UTF-8.
+    urls.reserve(names->size(), list.size() * 3);
+    for (std::string_view name : *names) {
+      const std::optional<std::wstring> wide = utf16FromAnsi(name);
+      if (!wide) {
+        throw Failure(ExitStatus::dataError,
+                      "cannot write the file list as JSON: a name in it is not valid text in the "
+                      "system's ANSI code page (" +
+                          std::to_string(GetACP()) + ")");
+      }
+      urls.add(utf8FromUtf16(*wide));
+    }
+  }
+  return urls;
+}
+
+// The read itself, on the thread that opens the clipboard.
+std::optional<FileURLList> readClipboard() {
+  const OpenClipboardSession clipboard;
+  if (IsClipboardFormatAvailable(CF_HDROP) == 0) return FileURLList{};
+  // A program that announced a list and then fails to render it has no list to give.
+  auto* const memory = static_cast<HGLOBAL>(GetClipboardData(CF_HDROP));
+  if (memory == nullptr) return std::nullopt;
+  const std::size_t size = GlobalSize(memory);
+  if (size > sizeLimit) throwTooLarge();
+  const LockedMemory locked(memory);
+  if (locked.data() == nullptr) return std::nullopt;
+  return decodeDropFiles({static_cast<const char*>(locked.data()), size});
+}
+
+}  // namespace
+
+std::optional<FileURLList> readWindowsFileURLs() {
+  std::promise<std::optional<FileURLList>> promise;
+  std::future<std::optional<FileURLList>> result = promise.get_future();
+  std::thread reader([promise = std::move(promise)]() mutable {
+    try {
+      promise.set_value(readClipboard());
+    } catch (...) {
+      promise.set_exception(std::current_exception());
+    }
+  });
+  // Opening gives up by itself after its limit; what can still be waiting then is the owner.
+  if (result.wait_for(openLimit + idleLimit) == std::future_status::timeout) {
+    reader.detach();
+    throw Failure(ExitStatus::tempFail,
+                  "the program that owns the clipboard did not hand over the file list within " +
+                      std::to_string(idleLimit.count()) + " seconds");
+  }
+  reader.join();
+  return result.get();
+}
+
+}  // namespace clipfiles
