@@ -296,11 +296,8 @@ RunResult runTool(const RunOptions& options = {}) {
   Handle device;
   HANDLE standardOutput = out.write.get();
   switch (options.output) {
-    case Output::capture:
-      break;
-    case Output::closed:
-      standardOutput = nullptr;
-      break;
+    case Output::capture: break;
+    case Output::closed: standardOutput = nullptr; break;
     case Output::closedPipe:
       out.read.reset();  // nobody will read: the pipe is closed at the far end
       break;

@@ -18,17 +18,14 @@ namespace {
 
 std::string describeWriteError(DWORD error) {
   switch (error) {
-    case ERROR_INVALID_HANDLE:
-      return "it is not open";
+    case ERROR_INVALID_HANDLE: return "it is not open";
     case ERROR_BROKEN_PIPE:
     case ERROR_NO_DATA:             // Windows: the reader has closed its end
     case ERROR_PIPE_NOT_CONNECTED:  // Wine: the same
       return "the program reading it has closed the pipe";
     case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return "no space left on the device";
-    default:
-      return "Windows error " + std::to_string(error);
+    case ERROR_HANDLE_DISK_FULL: return "no space left on the device";
+    default: return "Windows error " + std::to_string(error);
   }
 }
 
