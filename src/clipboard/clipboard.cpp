@@ -10,7 +10,7 @@ namespace clipfiles {
 
 // This file is the one place where the platform's reader is chosen.
 
-#if defined(__APPLE__)
+#if defined(__APPLE__) || defined(CLIPFILES_PASTEBOARD_READER)
 
 std::optional<FileURLList> readFileURLs() {
   return readPasteboardFileURLs();

@@ -1,0 +1,116 @@
+// The tool built with the macOS pasteboard reader on GNUstep, end to end: a private GNUstep
+// pasteboard server (gpbs) per test, file names put on it the way GNUstep programs copy files,
+// and the real binary reading them back.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "support/process.h"
+
+namespace {
+
+using namespace testing_support;
+
+class GnustepPasteboard : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directory(home());
+    // gpbs and its clients meet through name files under GNUstep's temporary directory, taken
+    // from TEMP or TMP: one of our own keeps this server apart from any other on the machine.
+    server.emplace(std::vector<std::string>{"gpbs", "--no-fork"}, environment());
+    const RunResult ready = runWriter({"--wait"});
+    ASSERT_EQ(ready.status, 0) << ready.err;
+  }
+
+  std::string home() const { return directory.path() + "/home"; }
+
+  Environment environment() const {
+    return Environment::current()
+        .set("HOME", home())
+        .set("TEMP", directory.path())
+        .set("TMP", directory.path())
+        .set("TMPDIR", directory.path())
+        .unset("DISPLAY")
+        .unset("WAYLAND_DISPLAY");
+  }
+
+  RunResult runWriter(std::vector<std::string> args) const {
+    args.insert(args.begin(), PASTEBOARD_WRITER_BINARY);
+    return run(args, environment());
+  }
+
+  // Puts what `args` says on the general pasteboard; see pasteboard_writer.mm.
+  void writePasteboard(const std::vector<std::string>& args) const {
+    const RunResult written = runWriter(args);
+    EXPECT_EQ(written.status, 0) << written.err;
+  }
+
+  std::string changeCount() const { return runWriter({"--change-count"}).out; }
+
+  RunResult runTool() const { return run({CLIPFILES_BINARY}, environment()); }
+
+  static void expectOutput(const RunResult& result, const std::string& json) {
+    EXPECT_EQ(result.out, json);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+  }
+
+  TemporaryDirectory directory;
+  std::optional<Background> server;  // stopped by its PID when the test ends
+};
+
+struct PasteboardCase {
+  const char* name;
+  std::vector<std::string> written;  // pasteboard_writer's arguments
+  const char* json;
+};
+void PrintTo(const PasteboardCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const PasteboardCase pasteboardCases[] = {
+    {"TypicalCopy",
+     {"file=/tmp/a.txt", "file=/tmp/b c.txt"},
+     R"(["\/tmp\/a.txt","\/tmp\/b c.txt"])"},
+    {"NonAsciiQuotesBackslashes",
+     {"file=/tmp/café/日本 📁", R"(file=/tmp/say "hi"/back\slash)"},
+     R"(["\/tmp\/café\/日本 📁","\/tmp\/say \"hi\"\/back\\slash"])"},
+    {"OrderAndDuplicatesKept",
+     {"file=/b", "file=/a", "file=/b", "file=/c"},
+     R"(["\/b","\/a","\/b","\/c"])"},
+    {"DirectoriesWithoutTrailingSlash", {"file=/", "file=/tmp"}, R"(["\/","\/tmp"])"},
+    {"TextOnly", {"text=file:///etc/passwd"}, "[]"},
+    {"FilesTakenOverText", {"text=/etc/passwd", "file=/tmp/a.txt"}, R"(["\/tmp\/a.txt"])"},
+    {"FileUrl", {"url=file:///tmp/b%20c.txt"}, R"(["\/tmp\/b c.txt"])"},
+    {"WebUrlIsNotAFile", {"url=https://example.com/a.txt"}, "[]"},
+    {"EmptiedByAnotherProgram", {}, "[]"},
+};
+
+class GnustepPasteboardCases : public GnustepPasteboard,
+                               public ::testing::WithParamInterface<PasteboardCase> {};
+
+TEST_P(GnustepPasteboardCases, PrintsTheCopiedFiles) {
+  writePasteboard(GetParam().written);
+  expectOutput(runTool(), GetParam().json);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pasteboards, GnustepPasteboardCases, ::testing::ValuesIn(pasteboardCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(GnustepPasteboard, NothingEverCopiedGivesEmptyList) {
+  expectOutput(runTool(), "[]");
+}
+
+TEST_F(GnustepPasteboard, ReadingLeavesThePasteboardAlone) {
+  writePasteboard({"file=/tmp/a.txt", "text=a.txt"});
+  const std::string before = changeCount();
+  ASSERT_NE(before, "");
+  for (int run = 0; run < 2; ++run) expectOutput(runTool(), R"(["\/tmp\/a.txt"])");
+  EXPECT_EQ(changeCount(), before);
+}
+
+}  // namespace
