@@ -12,18 +12,18 @@
 
 #include "support/process.h"
 
-namespace {
+namespace testing_support {
 
 struct ListCase {
   const char* name;
   std::string uriList;
   std::string json;
 };
-void PrintTo(const ListCase& c, std::ostream* os) {
+inline void PrintTo(const ListCase& c, std::ostream* os) {
   *os << c.name;
 }
 
-const ListCase listCases[] = {
+inline const ListCase listCases[] = {
     {"TypicalCopy", "file:///tmp/a.txt\r\nfile:///tmp/b%20c.txt\r\n",
      R"(["\/tmp\/a.txt","\/tmp\/b c.txt"])"},
     {"QuotesBackslashesNonAscii",
@@ -47,12 +47,12 @@ const ListCase listCases[] = {
 };
 
 // The typical copy: two files, one with a space in its name.
-const std::string typicalList = "file:///tmp/a.txt\r\nfile:///tmp/b%20c.txt\r\n";
-const std::string typicalJson = R"(["\/tmp\/a.txt","\/tmp\/b c.txt"])";
+inline const std::string typicalList = "file:///tmp/a.txt\r\nfile:///tmp/b%20c.txt\r\n";
+inline const std::string typicalJson = R"(["\/tmp\/a.txt","\/tmp\/b c.txt"])";
 
 // A list of `count` files and its output. 100,000 files make 6 MiB, which owners send in many
 // chunks.
-std::pair<std::string, std::string> largeFileList(int count = 100000) {
+inline std::pair<std::string, std::string> largeFileList(int count = 100000) {
   std::string list;
   std::string json = "[";
   for (int i = 0; i < count; ++i) {
@@ -69,8 +69,6 @@ std::pair<std::string, std::string> largeFileList(int count = 100000) {
   }
   return {list, json + "]"};
 }
-
-using testing_support::RunResult;
 
 // A misbehaving owner, by the flags that make it so, and how a run must end: the exact output
 // when the data it does send is valid, or the status and a part of the message.
@@ -95,14 +93,14 @@ constexpr long hostilePeakBoundKiB = (3 * 256 + 64) * 1024;
 constexpr long hostilePeakBoundKiB = (2 * 256 + 64) * 1024;
 #endif
 
-void expectOutput(const RunResult& result, const std::string& json) {
+inline void expectOutput(const RunResult& result, const std::string& json) {
   EXPECT_EQ(result.out, json);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
 }
 
 // A failed run: the status, one line on standard error containing `message`, nothing printed.
-void expectFailure(const RunResult& result, int status, const std::string& message) {
+inline void expectFailure(const RunResult& result, int status, const std::string& message) {
   EXPECT_EQ(result.status, status);
   EXPECT_EQ(result.out, "");
   EXPECT_TRUE(result.err.starts_with("clipfiles: ")) << result.err;
@@ -110,7 +108,7 @@ void expectFailure(const RunResult& result, int status, const std::string& messa
   EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
 }
 
-void expectEnding(const RunResult& result, const HostileCase& hostile) {
+inline void expectEnding(const RunResult& result, const HostileCase& hostile) {
   if (hostile.status == 0) {
     expectOutput(result, hostile.expected);
   } else {
@@ -122,4 +120,19 @@ void expectEnding(const RunResult& result, const HostileCase& hostile) {
   ::testing::Test::RecordProperty("peak_kib", static_cast<int>(result.peakKiB));
 }
 
-}  // namespace
+// Starts `program`, one of our clipboard owners, offering each type with its content and
+// with `flags`, and waits until it says that it owns the clipboard.
+inline Background startOwner(const std::string& program, const Environment& environment,
+                             const TemporaryDirectory& files,
+                             const std::vector<std::pair<std::string, std::string>>& offers,
+                             const std::vector<std::string>& flags) {
+  std::vector<std::string> argv{program};
+  argv.insert(argv.end(), flags.begin(), flags.end());
+  for (const auto& [type, content] : offers) argv.push_back(type + "=" + files.write(content));
+  Background owner(argv, environment);
+  if (owner.readLine(std::chrono::seconds(5)) != "ready")
+    ADD_FAILURE() << program << " did not start";
+  return owner;
+}
+
+}  // namespace testing_support

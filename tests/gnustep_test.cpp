@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "clipboard_cases.h"
 #include "support/process.h"
 
 namespace {
@@ -52,12 +53,6 @@ class GnustepPasteboard : public ::testing::Test {
   std::string changeCount() const { return runWriter({"--change-count"}).out; }
 
   RunResult runTool() const { return run({CLIPFILES_BINARY}, environment()); }
-
-  static void expectOutput(const RunResult& result, const std::string& json) {
-    EXPECT_EQ(result.out, json);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.err, "");
-  }
 
   TemporaryDirectory directory;
   std::optional<Background> server;  // stopped by its PID when the test ends

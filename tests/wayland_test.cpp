@@ -29,26 +29,17 @@ class SwayClipboard : public ::testing::Test {
   }
 
   Background ownWithWlCopy(const std::string& type, const std::string& content) {
-    return startWlCopy(environment(), type,
-                       files.write("copy-" + std::to_string(++written), content));
+    return startWlCopy(environment(), type, files.write(content));
   }
 
   // Our own owner: offers exactly the given types.
   Background ownWithOwner(const std::vector<std::pair<std::string, std::string>>& offers,
-                          std::vector<std::string> flags = {}) {
-    std::vector<std::string> argv{WAYLAND_OWNER_BINARY};
-    argv.insert(argv.end(), flags.begin(), flags.end());
-    for (const auto& [type, content] : offers) {
-      argv.push_back(type + "=" + files.write("offer-" + std::to_string(++written), content));
-    }
-    Background owner(argv, environment());
-    if (owner.readLine(5s) != "ready") ADD_FAILURE() << "wayland_owner did not start";
-    return owner;
+                          const std::vector<std::string>& flags = {}) {
+    return startOwner(WAYLAND_OWNER_BINARY, environment(), files, offers, flags);
   }
 
   Sway sway;
   TemporaryDirectory files;
-  int written = 0;
 };
 
 class SwayFileLists : public SwayClipboard, public ::testing::WithParamInterface<ListCase> {};

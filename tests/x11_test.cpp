@@ -28,26 +28,17 @@ class X11Clipboard : public ::testing::Test {
   }
 
   Background ownWithXclip(const std::string& type, const std::string& content) {
-    return startXclip(environment(), server.display(), type,
-                      files.write("xclip-" + std::to_string(++written), content));
+    return startXclip(environment(), server.display(), type, files.write(content));
   }
 
-  // Our own owner: offers exactly the given types and refuses the rest.
+  // Our own owner: offers exactly the given types.
   Background ownWithOwner(const std::vector<std::pair<std::string, std::string>>& offers,
-                          std::vector<std::string> flags = {}) {
-    std::vector<std::string> argv{X11_OWNER_BINARY};
-    argv.insert(argv.end(), flags.begin(), flags.end());
-    for (const auto& [type, content] : offers) {
-      argv.push_back(type + "=" + files.write("offer-" + std::to_string(++written), content));
-    }
-    Background owner(argv, environment());
-    if (owner.readLine(5s) != "ready") ADD_FAILURE() << "x11_owner did not start";
-    return owner;
+                          const std::vector<std::string>& flags = {}) {
+    return startOwner(X11_OWNER_BINARY, environment(), files, offers, flags);
   }
 
   Xvfb server;
   TemporaryDirectory files;
-  int written = 0;
 };
 
 class X11FileLists : public X11Clipboard, public ::testing::WithParamInterface<ListCase> {};

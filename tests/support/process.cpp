@@ -243,4 +243,8 @@ std::string TemporaryDirectory::write(const std::string& name, const std::string
   return file;
 }
 
+std::string TemporaryDirectory::write(const std::string& content) const {
+  return write("file-" + std::to_string(++written_), content);
+}
+
 }  // namespace testing_support

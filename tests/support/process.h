@@ -73,9 +73,12 @@ class TemporaryDirectory {
   const std::string& path() const { return path_; }
   // Writes `content` to the file `name` in the directory and returns the file's path.
   std::string write(const std::string& name, const std::string& content) const;
+  // The same, in a file of a new name.
+  std::string write(const std::string& content) const;
 
  private:
   std::string path_;
+  mutable int written_ = 0;
 };
 
 }  // namespace testing_support
