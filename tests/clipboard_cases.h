@@ -50,6 +50,35 @@ inline const ListCase listCases[] = {
 inline const std::string typicalList = "file:///tmp/a.txt\r\nfile:///tmp/b%20c.txt\r\n";
 inline const std::string typicalJson = R"(["\/tmp\/a.txt","\/tmp\/b c.txt"])";
 
+// Owners that offer given types, each with its content, and the output each must give: the
+// file-list types are preferred in order, and text is never taken for a list.
+struct OfferCase {
+  const char* name;
+  std::vector<std::pair<std::string, std::string>> offers;
+  const char* json;
+};
+inline void PrintTo(const OfferCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+inline const OfferCase offerCases[] = {
+    {"GnomeCopiedFilesOnly",
+     {{"x-special/gnome-copied-files", "copy\nfile:///tmp/a.txt\nfile:///tmp/b%20c.txt"}},
+     R"(["\/tmp\/a.txt","\/tmp\/b c.txt"])"},
+    {"MateCopiedFilesOnly",
+     {{"x-special/mate-copied-files", "cut\nfile:///srv/x\n"}},
+     R"(["\/srv\/x"])"},
+    {"UriListPreferred",
+     {{"x-special/gnome-copied-files", "copy\nfile:///gnome"},
+      {"text/uri-list", "file:///uri\r\n"},
+      {"text/plain", "file:///text"}},
+     R"(["\/uri"])"},
+    {"TrailingNulTolerated", {{"text/uri-list", std::string("file:///n\r\n\0", 12)}}, R"(["\/n"])"},
+    {"TextOnly",
+     {{"UTF8_STRING", "file:///etc/passwd"}, {"text/plain;charset=utf-8", "file:///etc/passwd"}},
+     "[]"},
+};
+
 // A list of `count` files and its output. 100,000 files make 6 MiB, which owners send in many
 // chunks.
 inline std::pair<std::string, std::string> largeFileList(int count = 100000) {

@@ -107,7 +107,8 @@ int main(int argc, char** argv) {
   Selection selection;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
-    const std::size_t eq = arg.find('=');
+    // At the last "=": a type may hold one (text/plain;charset=utf-8), these file names do not.
+    const std::size_t eq = arg.rfind('=');
     if (arg == "--silent") {
       selection.silent = true;
     } else if (eq != std::string::npos) {

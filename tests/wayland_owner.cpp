@@ -83,7 +83,8 @@ int main(int argc, char** argv) {
   Owner owner;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    const std::size_t eq = arg.find('=');
+    // At the last "=": a type may hold one (text/plain;charset=utf-8), these file names do not.
+    const std::size_t eq = arg.rfind('=');
     if (arg == "--silent") {
       owner.mode = Owner::Mode::silent;
     } else if (arg == "--endless") {

@@ -52,30 +52,6 @@ TEST_P(SwayFileLists, UriListFromWlCopy) {
 INSTANTIATE_TEST_SUITE_P(Lists, SwayFileLists, ::testing::ValuesIn(listCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-struct OfferCase {
-  const char* name;
-  std::vector<std::pair<std::string, std::string>> offers;
-  const char* json;
-};
-void PrintTo(const OfferCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
-const OfferCase offerCases[] = {
-    {"GnomeCopiedFilesOnly",
-     {{"x-special/gnome-copied-files", "copy\nfile:///tmp/a.txt\nfile:///tmp/b%20c.txt"}},
-     R"(["\/tmp\/a.txt","\/tmp\/b c.txt"])"},
-    {"MateCopiedFilesOnly",
-     {{"x-special/mate-copied-files", "cut\nfile:///srv/x\n"}},
-     R"(["\/srv\/x"])"},
-    {"UriListPreferred",
-     {{"x-special/gnome-copied-files", "copy\nfile:///gnome"},
-      {"text/uri-list", "file:///uri\r\n"},
-      {"text/plain", "file:///text"}},
-     R"(["\/uri"])"},
-    {"TextOnly", {{"text/plain;charset=utf-8", "file:///etc/passwd"}}, "[]"},
-};
-
 class SwayOffers : public SwayClipboard, public ::testing::WithParamInterface<OfferCase> {};
 
 TEST_P(SwayOffers, ChoosesTheFileListType) {

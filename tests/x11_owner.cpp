@@ -70,7 +70,8 @@ Options parse(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    const std::size_t eq = arg.find('=');
+    // At the last "=": a type may hold one (text/plain;charset=utf-8), these file names do not.
+    const std::size_t eq = arg.rfind('=');
     const std::string value = eq == std::string::npos ? "" : arg.substr(eq + 1);
     if (arg == "--silent") {
       options.silent = true;

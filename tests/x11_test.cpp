@@ -51,32 +51,6 @@ TEST_P(X11FileLists, UriListFromXclip) {
 INSTANTIATE_TEST_SUITE_P(Lists, X11FileLists, ::testing::ValuesIn(listCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-struct OfferCase {
-  const char* name;
-  std::vector<std::pair<std::string, std::string>> offers;
-  const char* json;
-};
-void PrintTo(const OfferCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
-const OfferCase offerCases[] = {
-    {"GnomeCopiedFilesOnly",
-     {{"x-special/gnome-copied-files", "copy\nfile:///tmp/a.txt\nfile:///tmp/b%20c.txt"}},
-     R"(["\/tmp\/a.txt","\/tmp\/b c.txt"])"},
-    {"MateCopiedFilesOnly",
-     {{"x-special/mate-copied-files", "cut\nfile:///srv/x\n"}},
-     R"(["\/srv\/x"])"},
-    {"UriListPreferred",
-     {{"x-special/gnome-copied-files", "copy\nfile:///gnome"},
-      {"text/uri-list", "file:///uri\r\n"}},
-     R"(["\/uri"])"},
-    {"TrailingNulTolerated", {{"text/uri-list", std::string("file:///n\r\n\0", 12)}}, R"(["\/n"])"},
-    {"TextOnly",
-     {{"UTF8_STRING", "file:///etc/passwd"}, {"text/plain", "file:///etc/passwd"}},
-     "[]"},
-};
-
 class X11Offers : public X11Clipboard, public ::testing::WithParamInterface<OfferCase> {};
 
 TEST_P(X11Offers, ChoosesTheFileListTarget) {
