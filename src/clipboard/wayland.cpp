@@ -188,7 +188,9 @@ Globals listGlobals(wl_registry* registry, wl_display* display) {
 LargeBuffer readToEnd(int fd) {
   // A larger pipe lets the owner write in fewer, larger pieces.
   constexpr int pipeSize = 1 << 20;
+#ifdef F_SETPIPE_SZ
   ::fcntl(fd, F_SETPIPE_SZ, pipeSize);
+#endif
   LargeBuffer data(pipeSize);
   Clock::time_point deadline = Clock::now() + idleLimit;
   for (;;) {

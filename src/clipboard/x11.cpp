@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -78,7 +77,6 @@ struct Session {
   [[nodiscard]] xcb_connection_t* get() const { return connection.get(); }
 };
 
-// Data the owner delivered: its type and format as labelled, and the bytes.
 // Data the owner delivered: its type and format as labelled, and the bytes, either in the one
 // reply they came in or joined from the chunks of an incremental transfer.
 struct Transfer {

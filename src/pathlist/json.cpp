@@ -44,12 +44,16 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
 }
 
 // The path as one printable line for an error message: well-formed UTF-8 as it is, every
-// other byte and every control character as \xHH, so a name can't garble the terminal.
+// other byte and every control character (C0, DEL and C1) as \xHH, so that a name can't
+// garble the terminal.
 std::string describePath(std::string_view path) {
   std::string shown;
   for (std::size_t i = 0; i < path.size();) {
     const auto byte = static_cast<unsigned char>(path[i]);
-    const std::size_t length = utf8SequenceLength(path, i);
+    std::size_t length = utf8SequenceLength(path, i);
+    const bool c1Control =
+        length == 2 && byte == 0xc2 && static_cast<unsigned char>(path[i + 1]) < 0xa0;
+    if (c1Control) length = 0;  // shown byte by byte
     if (length == 0 || byte < 0x20 || byte == 0x7f || byte == '\\') {
       shown += byte == '\\' ? "\\\\"
                             : std::string{'\\', 'x', hexDigits[byte >> 4], hexDigits[byte & 15]};

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <climits>
 #include <cstddef>
 #include <utility>
 
@@ -131,7 +130,7 @@ std::optional<FileURLList> decodeFileList(std::string_view text, ListFormat form
 }
 
 std::optional<FileURLList> decodeFileList(std::string_view text, ListFormat format) {
-  std::array<char, HOST_NAME_MAX + 1> name{};
+  std::array<char, 256> name{};  // host names are at most 255 bytes
   if (::gethostname(name.data(), name.size() - 1) != 0) name[0] = '\0';  // only localhost then
   return decodeFileList(text, format, name.data());
 }

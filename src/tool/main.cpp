@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <exception>
 #include <new>
-#include <string>
-#include <vector>
 
 #include "clipboard/clipboard.h"
 #include "pathlist/path_list.h"
