@@ -122,7 +122,10 @@ const InvalidCase invalidCases[] = {
     {"AboveUnicode", "/\xf4\x90\x80\x80", R"("/\xf4\x90\x80\x80")"},
     {"Truncated", "/\xe2\x82", R"("/\xe2\x82")"},
     {"ControlsAndBackslashShownEscaped", "/\x1b[31m\\\xff", R"("/\x1b[31m\\\xff")"},
-    {"C1ControlShownEscaped", "/\xc2\x9b" "31m\xff", R"("/\xc2\x9b31m\xff")"},
+    {"C1ControlShownEscaped",
+     "/\xc2\x9b"
+     "31m\xff",
+     R"("/\xc2\x9b31m\xff")"},
     {"ValidPartsShownAsTheyAre", "/café/\xff", R"("/café/\xff")"},
 };
 
