@@ -12,18 +12,20 @@ constexpr std::size_t blockSize = std::size_t{64} * 1024;
 
 void FileURLList::reserve(std::size_t count, std::size_t bytes) {
   urls_.reserve(urls_.size() + count);
-  if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < bytes) {
-    blocks_.emplace_back(bytes);
-  }
+  makeRoom(bytes, bytes);
 }
 
 void FileURLList::add(std::string_view path) {
-  if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < path.size()) {
-    blocks_.emplace_back(std::max(blockSize, path.size()));
-  }
+  makeRoom(path.size(), std::max(blockSize, path.size()));
   LargeBuffer& block = blocks_.back();
   urls_.push_back(FileURL{{block.data() + block.size(), path.size()}});
   block.append(path);
+}
+
+void FileURLList::makeRoom(std::size_t bytes, std::size_t blockBytes) {
+  if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < bytes) {
+    blocks_.emplace_back(blockBytes);
+  }
 }
 
 std::vector<std::string_view> makePathList(const FileURLList& urls) {

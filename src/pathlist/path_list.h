@@ -34,6 +34,9 @@ class FileURLList {
   [[nodiscard]] auto end() const { return urls_.end(); }
 
  private:
+  // Opens a block of `blockBytes` unless the last one has room for `bytes` more.
+  void makeRoom(std::size_t bytes, std::size_t blockBytes);
+
   std::vector<LargeBuffer> blocks_;
   std::vector<FileURL> urls_;
 };
