@@ -93,17 +93,6 @@ struct WlrDataControl {
   static constexpr auto receive = zwlr_data_control_offer_v1_receive;
 };
 
-// The file-list types in order of preference, with the format each carries.
-struct FileListType {
-  std::string_view mimeType;
-  ListFormat format;
-};
-constexpr std::array<FileListType, 3> fileListTypes{{
-    {"text/uri-list", ListFormat::uriList},
-    {"x-special/gnome-copied-files", ListFormat::copiedFiles},
-    {"x-special/mate-copied-files", ListFormat::copiedFiles},
-}};
-
 const char* displayName() {
   const char* name = std::getenv("WAYLAND_DISPLAY");
   return name != nullptr ? name : "";
@@ -275,7 +264,7 @@ std::optional<FileURLList> readSelection(wl_display* display, wl_registry* regis
   if (state.selection == nullptr) return FileURLList{};
 
   for (const FileListType& type : fileListTypes) {
-    if (std::ranges::find(state.selection->mimeTypes, type.mimeType) ==
+    if (std::ranges::find(state.selection->mimeTypes, type.name) ==
         state.selection->mimeTypes.end()) {
       continue;
     }
@@ -287,7 +276,7 @@ std::optional<FileURLList> readSelection(wl_display* display, wl_registry* regis
     const FileDescriptor readEnd{fds[0]};
     // The request carries a duplicate of the write end, so ours closes at once: the pipe then
     // ends when the owner closes its copy.
-    Protocol::receive(state.selection->proxy.get(), std::string(type.mimeType).c_str(), fds[1]);
+    Protocol::receive(state.selection->proxy.get(), std::string(type.name).c_str(), fds[1]);
     ::close(fds[1]);
     if (wl_display_flush(display) < 0) throwConnectionLost(display);
     return decodeFileList(readToEnd(readEnd.fd).view(), type.format);

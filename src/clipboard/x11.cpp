@@ -42,32 +42,21 @@ enum AtomName : std::size_t {
   clipboardAtom,
   targetsAtom,
   incrAtom,
-  uriListAtom,
-  gnomeFilesAtom,
-  mateFilesAtom,
-  transferAtom,  // the property of our window that the owner writes into
+  firstFileListAtom,  // one atom for each of fileListTypes, in their order
+  transferAtom = firstFileListAtom + fileListTypes.size(),  // our window's property for the data
   atomCount,
 };
 constexpr std::array<std::string_view, atomCount> atomNames{
     "CLIPBOARD",
     "TARGETS",
     "INCR",
-    "text/uri-list",
-    "x-special/gnome-copied-files",
-    "x-special/mate-copied-files",
+    fileListTypes[0].name,
+    fileListTypes[1].name,
+    fileListTypes[2].name,
     "CLIPFILES_TRANSFER",
 };
-
-// The file-list targets in order of preference, with the format each carries.
-struct FileListTarget {
-  AtomName atom;
-  ListFormat format;
-};
-constexpr std::array<FileListTarget, 3> fileListTargets{{
-    {uriListAtom, ListFormat::uriList},
-    {gnomeFilesAtom, ListFormat::copiedFiles},
-    {mateFilesAtom, ListFormat::copiedFiles},
-}};
+static_assert(std::ranges::none_of(atomNames, [](std::string_view name) { return name.empty(); }),
+              "every atom, file-list types included, needs its name here");
 
 struct Session {
   Connection connection;
@@ -296,11 +285,12 @@ std::optional<FileURLList> readX11FileURLs() {
     return offered() && std::ranges::find(*offered(), target) != offered()->end();
   };
 
-  for (const FileListTarget& candidate : fileListTargets) {
-    const xcb_atom_t target = session.atoms[candidate.atom];
+  for (std::size_t i = 0; i < fileListTypes.size(); ++i) {
+    const FileListType& type = fileListTypes[i];
+    const xcb_atom_t target = session.atoms[firstFileListAtom + i];
     // Owners of copied files nearly all offer text/uri-list, so it is asked for at once; the
     // other targets only when the owner lists them, or lists nothing.
-    if (candidate.atom != uriListAtom && offered() && !lists(target)) continue;
+    if (i != 0 && offered() && !lists(target)) continue;
     std::optional<Transfer> transfer = convert(session, target);
     if (!transfer) continue;
     // Some owners answer a request for any target with their one type of data (xclip does):
@@ -308,12 +298,11 @@ std::optional<FileURLList> readX11FileURLs() {
     // target that arrives as anything but text is the owner's fault, and is reported.
     if (transfer->type != target && !lists(target)) continue;
     if (transfer->format != 8) {
-      throw Failure(ExitStatus::dataError, "the program that owns the clipboard sent " +
-                                               std::string(atomNames[candidate.atom]) + " as " +
-                                               std::to_string(transfer->format) +
-                                               "-bit items instead of text");
+      throw Failure(ExitStatus::dataError,
+                    "the program that owns the clipboard sent " + std::string(type.name) + " as " +
+                        std::to_string(transfer->format) + "-bit items instead of text");
     }
-    return decodeFileList(transfer->bytes(), candidate.format);
+    return decodeFileList(transfer->bytes(), type.format);
   }
   return FileURLList{};
 }

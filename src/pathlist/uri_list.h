@@ -1,6 +1,7 @@
 // Decoding the file lists that Linux clipboards carry into file URLs.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,17 @@ enum class ListFormat {
   uriList,      // text/uri-list: one URI per line, CRLF or LF, "#" comment lines
   copiedFiles,  // x-special/gnome-copied-files and its MATE twin: "copy" or "cut", then URIs
 };
+
+// The clipboard types that carry file lists, in the readers' order of preference.
+struct FileListType {
+  std::string_view name;
+  ListFormat format;
+};
+inline constexpr std::array<FileListType, 3> fileListTypes{{
+    {"text/uri-list", ListFormat::uriList},
+    {"x-special/gnome-copied-files", ListFormat::copiedFiles},
+    {"x-special/mate-copied-files", ListFormat::copiedFiles},
+}};
 
 // The file URLs that `text` lists, in order, duplicates kept. URIs of other schemes, and file
 // URIs that name another host, are skipped. Nothing when any entry is not a well-formed URI:
