@@ -2,11 +2,12 @@
 // selection it serves itself. It lets the reader's ext path run over a real socket, as no
 // compositor packaged for this system offers that protocol yet.
 //
-//   wayland_ext_server SOCKET [--silent] [TYPE=FILE...]
+//   wayland_ext_server SOCKET [--silent] [--no-seat] [TYPE=FILE...]
 //
 // Listens on SOCKET (a name in XDG_RUNTIME_DIR). Each data device is told of a selection
 // offering each TYPE with the bytes of FILE, or of no selection if no TYPE is given.
-// --silent keeps every receive request's pipe open and never writes to it.
+// --silent keeps every receive request's pipe open and never writes to it. --no-seat offers
+// data-control but no seat, and so no clipboard.
 // Prints "ready" once it accepts clients.
 #include <unistd.h>
 #include <wayland-server.h>
@@ -101,16 +102,20 @@ const struct wl_seat_interface seatImplementation {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: wayland_ext_server SOCKET [--silent] [TYPE=FILE...]\n");
+    std::fprintf(stderr,
+                 "usage: wayland_ext_server SOCKET [--silent] [--no-seat] [TYPE=FILE...]\n");
     return 2;
   }
   Selection selection;
+  bool seat = true;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     // At the last "=": a type may hold one (text/plain;charset=utf-8), these file names do not.
     const std::size_t eq = arg.rfind('=');
     if (arg == "--silent") {
       selection.silent = true;
+    } else if (arg == "--no-seat") {
+      seat = false;
     } else if (eq != std::string::npos) {
       std::ifstream in(arg.substr(eq + 1), std::ios::binary);
       selection.data[arg.substr(0, eq)] = {std::istreambuf_iterator<char>(in), {}};
@@ -125,12 +130,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "wayland_ext_server: cannot listen on %s\n", argv[1]);
     return 2;
   }
-  wl_global_create(display, &wl_seat_interface, 1, nullptr,
-                   [](wl_client* client, void*, uint32_t version, uint32_t id) {
-                     wl_resource* seat = wl_resource_create(client, &wl_seat_interface,
-                                                            static_cast<int>(version), id);
-                     wl_resource_set_implementation(seat, &seatImplementation, nullptr, nullptr);
-                   });
+  if (seat) {
+    wl_global_create(display, &wl_seat_interface, 1, nullptr,
+                     [](wl_client* client, void*, uint32_t version, uint32_t id) {
+                       wl_resource* seat = wl_resource_create(client, &wl_seat_interface,
+                                                              static_cast<int>(version), id);
+                       wl_resource_set_implementation(seat, &seatImplementation, nullptr, nullptr);
+                     });
+  }
   wl_global_create(display, &ext_data_control_manager_v1_interface, 1, &selection,
                    [](wl_client* client, void* data, uint32_t version, uint32_t id) {
                      wl_resource* manager =

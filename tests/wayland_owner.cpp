@@ -1,16 +1,19 @@
 // A Wayland clipboard owner for the tests, through wlroots data-control. Unlike wl-copy it
 // offers exactly the types it is given, and it can misbehave on request.
 //
-//   wayland_owner [--silent | --endless | --close-early] TYPE=FILE...
+//   wayland_owner [--silent | --endless | --trickle | --close-early] TYPE=FILE...
 //
 // Sets the seat's selection to a source that offers each TYPE with the bytes of FILE.
 // Prints "ready" once the selection is set; exits when another client replaces it.
 //   --silent       keep every request's pipe open and never write to it
 //   --endless      write to every request's pipe for as long as it is read
+//   --trickle      write a short line to every request's pipe every 1.5 seconds, for as long
+//                  as it is read
 //   --close-early  close every request's pipe without writing
 #include <unistd.h>
 #include <wayland-client.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +21,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "wlr-data-control-unstable-v1-client-protocol.h"
@@ -25,7 +29,7 @@
 namespace {
 
 struct Owner {
-  enum class Mode { normal, silent, endless, closeEarly } mode = Mode::normal;
+  enum class Mode { normal, silent, endless, trickle, closeEarly } mode = Mode::normal;
   std::map<std::string, std::string> data;  // by mime type
   std::vector<int> heldPipes;
   bool cancelled = false;
@@ -54,6 +58,11 @@ const zwlr_data_control_source_v1_listener sourceListener{
       if (owner.mode == Owner::Mode::endless) {
         const std::string lines(1 << 16, 'x');
         while (::write(fd, lines.data(), lines.size()) > 0) {
+        }
+      } else if (owner.mode == Owner::Mode::trickle) {
+        const std::string line = "file:///x\r\n";
+        while (::write(fd, line.data(), line.size()) > 0) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         }
       } else if (const auto found = owner.data.find(mimeType);
                  found != owner.data.end() && owner.mode == Owner::Mode::normal) {
@@ -89,6 +98,8 @@ int main(int argc, char** argv) {
       owner.mode = Owner::Mode::silent;
     } else if (arg == "--endless") {
       owner.mode = Owner::Mode::endless;
+    } else if (arg == "--trickle") {
+      owner.mode = Owner::Mode::trickle;
     } else if (arg == "--close-early") {
       owner.mode = Owner::Mode::closeEarly;
     } else if (eq != std::string::npos) {

@@ -2,8 +2,12 @@
 // of our own, a fixture server for the ext protocol, Weston for a compositor without
 // data-control; and the choice between Wayland and X11.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -41,6 +45,22 @@ class SwayClipboard : public ::testing::Test {
   Sway sway;
   TemporaryDirectory files;
 };
+
+// A client that a compositor starts with a connection of its own reads through it.
+TEST_F(SwayClipboard, InheritedConnection) {
+  const Background owner = ownWithWlCopy("text/uri-list", typicalList);
+  const int connection = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(sway.socket().size(), sizeof address.sun_path);
+  std::memcpy(address.sun_path, sway.socket().data(), sway.socket().size());
+  ASSERT_EQ(::connect(connection, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  const RunResult result =
+      run({CLIPFILES_BINARY}, environment().unset("WAYLAND_DISPLAY").set("WAYLAND_SOCKET", "3"),
+          Output::capture, 60s, connection);
+  ::close(connection);
+  expectOutput(result, typicalJson);
+}
 
 class SwayFileLists : public SwayClipboard, public ::testing::WithParamInterface<ListCase> {};
 
@@ -98,6 +118,7 @@ const HostileCase hostileCases[] = {
     {"NeverWrites", {"--silent"}, 75, "did not send the file list within 2 seconds"},
     {"WritesForever", {"--endless"}, 65, "more than 256 MiB"},
     {"ClosesEarly", {"--close-early"}, 0, "[]"},
+    {"Trickles", {"--trickle"}, 75, wholeReadMessage, true, wholeReadTimeBound},
 };
 
 class SwayHostileOwners : public SwayClipboard,
@@ -120,6 +141,10 @@ const HostileCase extCases[] = {
     {"CopiedFilesOnly", {"x-special/gnome-copied-files={copied}"}, 0, R"(["\/tmp\/g"])"},
     {"NoSelection", {}, 0, "[]"},
     {"NeverWrites", {"--silent", "text/uri-list={list}"}, 75, "did not send the file list"},
+    {"NoSeat",
+     {"--no-seat", "text/uri-list={list}"},
+     69,
+     "has no seat, so it has no clipboard, and DISPLAY is not set for X11"},
 };
 
 class ExtDataControl : public ::testing::TestWithParam<HostileCase> {};
@@ -179,6 +204,24 @@ TEST_F(BackendChoice, X11WhenWaylandIsUnreachable) {
   expectFailure(runTool(environment(deadSocket, false)), 69,
                 "cannot connect to the Wayland display \"" + deadSocket +
                     "\", and DISPLAY is not set for X11");
+}
+
+// A compositor with data-control but no seat has no clipboard to read.
+TEST_F(BackendChoice, X11WhenTheCompositorHasNoSeat) {
+  const TemporaryDirectory runtime;
+  Background server({WAYLAND_EXT_SERVER_BINARY, "wayland-ext", "--no-seat"},
+                    Environment::current().set("XDG_RUNTIME_DIR", runtime.path()));
+  ASSERT_EQ(server.readLine(5s), "ready");
+  expectOutput(runTool(environment(runtime.path() + "/wayland-ext", true)), R"(["\/x11"])");
+}
+
+// What libwayland would print itself, here that XDG_RUNTIME_DIR is not set, stays out of the
+// tool's output; a name that would forge a line is shown escaped.
+TEST_F(BackendChoice, OnlyTheToolSpeaksOnStandardError) {
+  expectOutput(runTool(environment("wayland-nowhere", true).unset("XDG_RUNTIME_DIR")),
+               R"(["\/x11"])");
+  expectFailure(runTool(environment("wayland-0\nclipfiles: forged", false)), 69,
+                R"(cannot connect to the Wayland display "wayland-0\x0aclipfiles: forged")");
 }
 
 // GNOME's compositor offers no data-control; its clipboard reaches X11 clients through XWayland.

@@ -11,12 +11,21 @@
 //   --format=N      label the data as N-bit items
 //   --type=NAME     label the data with the type NAME rather than the target asked for
 //   --junk-targets  answer TARGETS with text rather than a list of atoms
-//   --incr=MODE     send all data by INCR, and then: stall (send no chunk), endless (send
-//                   1 MiB chunks for ever), die (exit after the first chunk)
+//   --any-target    answer a request for any target with the first TYPE's data, as xclip does
+//   --incr=MODE     send all data by INCR, and then: always (as usual), stall (send no chunk),
+//                   endless (send 1 MiB chunks for ever), die (exit after the first chunk),
+//                   trickle (send a short line every 1.5 seconds, for ever)
 //   --announce=N    the size that an INCR transfer announces; implies INCR
+//   --hand-over=TYPE=FILE
+//                   on the first request for data, start a second owner offering TYPE with
+//                   the bytes of FILE, wait until it has taken the clipboard, then answer;
+//                   given again, the second owner hands over to a third in the same way
+#include <spawn.h>
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -26,7 +35,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
+
+extern char** environ;
 
 namespace {
 
@@ -61,8 +74,10 @@ struct Options {
   std::uint8_t format = 8;
   std::string type;  // empty: the target asked for
   bool junkTargets = false;
-  enum class Incr { asNeeded, send, stall, endless, die } incr = Incr::asNeeded;
+  bool anyTarget = false;
+  enum class Incr { asNeeded, send, stall, endless, die, trickle } incr = Incr::asNeeded;
   std::optional<std::uint32_t> announce;
+  std::vector<std::string> handOvers;                       // TYPE=FILE of each next owner
   std::vector<std::pair<std::string, std::string>> offers;  // type name, file
 };
 
@@ -77,14 +92,20 @@ Options parse(int argc, char** argv) {
       options.silent = true;
     } else if (arg == "--junk-targets") {
       options.junkTargets = true;
+    } else if (arg == "--any-target") {
+      options.anyTarget = true;
+    } else if (arg.starts_with("--hand-over=")) {
+      options.handOvers.push_back(arg.substr(arg.find('=') + 1));
     } else if (arg.starts_with("--format=")) {
       options.format = static_cast<std::uint8_t>(std::stoi(value));
     } else if (arg.starts_with("--type=")) {
       options.type = value;
     } else if (arg.starts_with("--incr=")) {
-      const std::map<std::string, Options::Incr> modes{{"stall", Options::Incr::stall},
+      const std::map<std::string, Options::Incr> modes{{"always", Options::Incr::send},
+                                                       {"stall", Options::Incr::stall},
                                                        {"endless", Options::Incr::endless},
-                                                       {"die", Options::Incr::die}};
+                                                       {"die", Options::Incr::die},
+                                                       {"trickle", Options::Incr::trickle}};
       options.incr = modes.at(value);
     } else if (arg.starts_with("--announce=")) {
       options.announce = static_cast<std::uint32_t>(std::stoul(value));
@@ -110,10 +131,39 @@ struct Incremental {
   bool finished = false;
 };
 
+// Starts this program again as the next owner, of the first of `handOvers` (TYPE=FILE) and
+// handing over to the rest, and waits until it owns the clipboard. It is left running.
+void startNextOwner(const char* self, const std::vector<std::string>& handOvers) {
+  int fds[2];
+  if (::pipe(fds) != 0) std::exit(2);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  std::vector<std::string> args{self};
+  for (std::size_t i = 1; i < handOvers.size(); ++i) args.push_back("--hand-over=" + handOvers[i]);
+  args.push_back(handOvers.front());
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, self, &actions, nullptr, argv.data(), environ) != 0) std::exit(2);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(fds[1]);
+  std::string line;
+  char c = 0;
+  while (::read(fds[0], &c, 1) == 1 && c != '\n') line += c;
+  ::close(fds[0]);
+  if (line != "ready") {
+    std::fprintf(stderr, "x11_owner: the next owner did not start\n");
+    std::exit(2);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const Options options = parse(argc, argv);
+  Options options = parse(argc, argv);
   xcb_connection_t* c = xcb_connect(nullptr, nullptr);
   if (xcb_connection_has_error(c) != 0) {
     std::fprintf(stderr, "x11_owner: cannot connect to the display\n");
@@ -172,7 +222,14 @@ int main(int argc, char** argv) {
         notify.selection = request->selection;
         notify.target = request->target;
         notify.property = request->property == XCB_NONE ? request->target : request->property;
-        const auto found = data.find(request->target);
+        auto found = data.find(request->target);
+        if (found == data.end() && options.anyTarget && request->target != targets &&
+            !options.offers.empty()) {
+          found = data.find(intern(c, options.offers.front().first));
+        }
+        if (request->target != targets && !options.handOvers.empty()) {
+          startNextOwner(argv[0], std::exchange(options.handOvers, {}));
+        }
         if (request->target == targets && options.junkTargets) {
           xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, notify.property,
                               XCB_ATOM_STRING, 8, 4, "junk");
@@ -209,6 +266,13 @@ int main(int argc, char** argv) {
         }
         if (options.incr == Options::Incr::stall) break;
         if (options.incr == Options::Incr::die && transfer->chunksSent == 1) std::exit(0);
+        if (options.incr == Options::Incr::trickle) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+          const std::string line = "file:///x\r\n";
+          put(transfer->requestor, transfer->property, transfer->type, line.data(), line.size());
+          xcb_flush(c);
+          break;
+        }
         if (options.incr == Options::Incr::endless) {
           put(transfer->requestor, transfer->property, transfer->type, endless.data(),
               endless.size());

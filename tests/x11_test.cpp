@@ -126,6 +126,7 @@ const HostileCase hostileCases[] = {
     {"AnnouncesGiganticSize", {"--announce=4294967295"}, 65, "more than 256 MiB"},
     {"JunkTargetsThenValidData", {"--junk-targets"}, 0, typicalJson},
     {"TextLabelOnListedTarget", {"--type=UTF8_STRING"}, 0, typicalJson},
+    {"IncrTrickles", {"--incr=trickle"}, 75, wholeReadMessage, true, wholeReadTimeBound},
 };
 
 class X11HostileOwners : public X11Clipboard, public ::testing::WithParamInterface<HostileCase> {};
@@ -142,6 +143,33 @@ TEST_P(X11HostileOwners, EndInBoundedTimeAndLeaveTheClipboard) {
 INSTANTIATE_TEST_SUITE_P(Owners, X11HostileOwners, ::testing::ValuesIn(hostileCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// An empty list is the same whether it comes in one piece or by INCR.
+TEST_F(X11Clipboard, EmptyListByIncr) {
+  const Background owner = ownWithOwner({{"text/uri-list", ""}}, {"--incr=always"});
+  expectOutput(runTool(), "[]");
+  const Background small = ownWithOwner({{"text/uri-list", typicalList}}, {"--incr=always"});
+  expectOutput(runTool(), typicalJson);
+}
+
+// The data and the TARGETS that vouch for it must come from one owner. Here the first owner
+// holds only text, which it labels as whatever is asked for, as xclip does; as it answers,
+// another program takes the clipboard with a real file list.
+TEST_F(X11Clipboard, OwnerChangesMidRead) {
+  const std::vector<std::pair<std::string, std::string>> text{
+      {"UTF8_STRING", "file:///etc/passwd\n"}};
+  const std::string handOver = "--hand-over=text/uri-list=" + files.write(typicalList);
+  {
+    const Background owner = ownWithOwner(text, {"--any-target", "--type=UTF8_STRING", handOver});
+    expectOutput(runTool(), typicalJson);
+  }
+  // A clipboard that changes hands again while it is read anew is not read at all.
+  const std::uint32_t before = clipboardOwner(server.display());
+  const Background owner =
+      ownWithOwner(text, {"--any-target", "--type=UTF8_STRING", handOver, handOver});
+  ASSERT_NE(clipboardOwner(server.display()), before);
+  expectFailure(runTool(), 75, "the clipboard changed hands while it was being read, twice");
+}
+
 struct DisplayCase {
   const char* name;
   const char* display;  // nullptr: unset
@@ -155,6 +183,8 @@ const DisplayCase displayCases[] = {
     {"Unset", nullptr, "neither WAYLAND_DISPLAY nor DISPLAY is set"},
     {"Unreachable", ":4242", "cannot connect to the X display \":4242\""},
     {"NotADisplayName", "no-such-display", "not a valid display name"},
+    // A name that would forge a second line is shown escaped.
+    {"LineBreakInName", ":4242\nclipfiles: forged", R"(X display ":4242\x0aclipfiles: forged")"},
 };
 
 class X11DisplayErrors : public ::testing::TestWithParam<DisplayCase> {};
@@ -166,13 +196,38 @@ TEST_P(X11DisplayErrors, NoDisplayIsAnError) {
   } else {
     environment.set("DISPLAY", GetParam().display);
   }
-  const RunResult result = run({CLIPFILES_BINARY}, environment);
-  EXPECT_EQ(result.status, 69);
-  EXPECT_EQ(result.out, "");
-  EXPECT_NE(result.err.find(GetParam().message), std::string::npos) << result.err;
+  expectFailure(run({CLIPFILES_BINARY}, environment), 69, GetParam().message);
 }
 
 INSTANTIATE_TEST_SUITE_P(Displays, X11DisplayErrors, ::testing::ValuesIn(displayCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A server that accepts the connection and never answers it, as an X server hung while it
+// starts does, is given up on like any silent owner.
+TEST(X11Server, SilentServerIsGivenUpOn) {
+  const SilentXServer silent;
+  const RunResult result =
+      run({CLIPFILES_BINARY},
+          Environment::current().unset("WAYLAND_DISPLAY").set("DISPLAY", silent.display()));
+  expectFailure(result, 75,
+                "the X display \"" + silent.display() + "\" did not answer within 2 seconds");
+  EXPECT_LT(result.elapsed, hostileTimeBound);
+}
+
+// A server that refuses a client without its cookie: the server's reason is in the tool's one
+// line, and nothing else reaches standard error.
+TEST(X11Server, RefusalReasonInTheOneLine) {
+  const TemporaryDirectory files;
+  const std::string cookie = writeAuthorityFile(files);
+  const Xvfb server({"-auth", cookie});
+  const Environment environment =
+      Environment::current().unset("WAYLAND_DISPLAY").set("DISPLAY", server.display());
+  expectOutput(run({CLIPFILES_BINARY}, Environment(environment).set("XAUTHORITY", cookie)), "[]");
+  expectFailure(run({CLIPFILES_BINARY},
+                    Environment(environment).set("XAUTHORITY", files.path() + "/no-such-file")),
+                69,
+                "cannot connect to the X display \"" + server.display() +
+                    "\": the server refused the connection: Authorization required");
+}
 
 }  // namespace

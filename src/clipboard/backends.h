@@ -2,27 +2,30 @@
 #pragma once
 
 #include <optional>
-#include <vector>
+#include <string>
 
+#include "clipboard/limits.h"
 #include "pathlist/path_list.h"
 
 namespace clipfiles {
 
 std::optional<FileURLList> readPasteboardFileURLs();  // macOS general pasteboard
-std::optional<FileURLList> readX11FileURLs();         // X11 CLIPBOARD selection
-std::optional<FileURLList> readWindowsFileURLs();     // Windows clipboard, CF_HDROP
+std::optional<FileURLList> readX11FileURLs(const ReadDeadline& deadline);  // X11 CLIPBOARD
+std::optional<FileURLList> readWindowsFileURLs();  // Windows clipboard, CF_HDROP
 
 // How far a Wayland read got: the selection was read, or why it could not be.
 enum class WaylandAccess {
   read,
-  notSet,         // WAYLAND_DISPLAY is not set
-  unreachable,    // no compositor answers at WAYLAND_DISPLAY
+  notSet,         // neither WAYLAND_SOCKET nor WAYLAND_DISPLAY is set
+  unreachable,    // no compositor answers there
   noDataControl,  // the compositor opens its clipboard to no client without a window
+  noSeat,         // the compositor has no seat, and so no clipboard
 };
 struct WaylandRead {
   WaylandAccess access;
   std::optional<FileURLList> urls;  // when read
+  std::string where;                // the compositor, for messages: the Wayland display "NAME"
 };
-WaylandRead readWaylandFileURLs();  // Wayland compositor with data-control
+WaylandRead readWaylandFileURLs(const ReadDeadline& deadline);  // compositor with data-control
 
 }  // namespace clipfiles

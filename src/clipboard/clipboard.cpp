@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "clipboard/backends.h"
 #include "tool/failure.h"
@@ -24,34 +25,29 @@ std::optional<FileURLList> readFileURLs() {
 
 #else
 
-namespace {
-
-bool isSet(const char* variable) {
-  const char* value = std::getenv(variable);
-  return value != nullptr && *value != '\0';
-}
-
-}  // namespace
-
 // A Wayland session's own clipboard comes first, when its compositor opens it through
 // data-control; X11 otherwise, which also serves Wayland desktops whose compositor mirrors the
-// clipboard to XWayland (GNOME).
+// clipboard to XWayland (GNOME). Both readers keep to the one deadline of the whole read.
 std::optional<FileURLList> readFileURLs() {
-  WaylandRead wayland = readWaylandFileURLs();
+  const ReadDeadline deadline;
+  WaylandRead wayland = readWaylandFileURLs(deadline);
   if (wayland.access == WaylandAccess::read) return std::move(wayland.urls);
-  if (isSet("DISPLAY")) return readX11FileURLs();
+  const char* x11Display = std::getenv("DISPLAY");
+  if (x11Display != nullptr && *x11Display != '\0') return readX11FileURLs(deadline);
 
-  const char* waylandDisplay = std::getenv("WAYLAND_DISPLAY");
-  const std::string name = waylandDisplay != nullptr ? waylandDisplay : "";
+  const std::string noX11 = ", and DISPLAY is not set for X11";
   switch (wayland.access) {
     case WaylandAccess::unreachable:
-      throw Failure(ExitStatus::unavailable, "cannot connect to the Wayland display \"" + name +
-                                                 "\", and DISPLAY is not set for X11");
+      throw Failure(ExitStatus::unavailable, "cannot connect to " + wayland.where + noX11);
     case WaylandAccess::noDataControl:
       throw Failure(ExitStatus::unavailable,
-                    "the Wayland compositor at \"" + name +
-                        "\" does not let programs without a window read the clipboard (it has no "
-                        "data-control protocol), and DISPLAY is not set for X11");
+                    "the compositor at " + wayland.where +
+                        " does not let programs without a window read the clipboard (it has no "
+                        "data-control protocol)" +
+                        noX11);
+    case WaylandAccess::noSeat:
+      throw Failure(ExitStatus::unavailable, "the compositor at " + wayland.where +
+                                                 " has no seat, so it has no clipboard" + noX11);
     default:
       throw Failure(ExitStatus::unavailable,
                     "no display to read the clipboard from: neither WAYLAND_DISPLAY nor DISPLAY "

@@ -2,6 +2,7 @@
 // tool nor make it grow without end.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <string>
@@ -12,13 +13,46 @@ namespace clipfiles {
 
 // An owner that sends nothing for this long has stopped answering.
 inline constexpr auto idleLimit = std::chrono::seconds(2);
+// However steadily an owner keeps sending, a whole read ends by this.
+inline constexpr auto readLimit = std::chrono::seconds(30);
 // No file list comes near this; a larger transfer is a runaway owner.
 inline constexpr std::size_t sizeLimit = std::size_t{256} << 20;
 
-// `what` the owner failed to do, e.g. "did not answer".
-[[noreturn]] inline void throwOwnerSilent(const std::string& what) {
-  throw Failure(ExitStatus::tempFail, "the program that owns the clipboard " + what + " within " +
-                                          std::to_string(idleLimit.count()) + " seconds");
+// The time bounds of one read, from its start: each wait ends after the idle limit, and none
+// goes past the end of the whole read.
+class ReadDeadline {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // When a wait that starts now must end.
+  [[nodiscard]] Clock::time_point waitEnd() const {
+    return std::min(Clock::now() + idleLimit, end_);
+  }
+  // Milliseconds left until `waitEnd`, rounded up so that a wait never ends early; 0 once passed.
+  [[nodiscard]] static int millisecondsUntil(Clock::time_point waitEnd) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(waitEnd - Clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+  }
+  [[nodiscard]] bool expired() const { return Clock::now() >= end_; }
+
+ private:
+  Clock::time_point end_ = Clock::now() + readLimit;
+};
+
+// A wait that ended without what it waited for: the whole read took too long, or `who` ("the
+// program that owns the clipboard") failed to do `what` ("did not answer") in its idle limit.
+[[noreturn]] inline void throwSilent(const ReadDeadline& deadline, const std::string& who,
+                                     const std::string& what) {
+  if (deadline.expired()) {
+    throw Failure(ExitStatus::tempFail, who + " did not finish handing over the clipboard within " +
+                                            std::to_string(readLimit.count()) + " seconds");
+  }
+  throw Failure(ExitStatus::tempFail,
+                who + " " + what + " within " + std::to_string(idleLimit.count()) + " seconds");
+}
+
+[[noreturn]] inline void throwOwnerSilent(const ReadDeadline& deadline, const std::string& what) {
+  throwSilent(deadline, "the program that owns the clipboard", what);
 }
 
 [[noreturn]] inline void throwTooLarge() {

@@ -16,6 +16,7 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -35,7 +36,7 @@
 namespace clipfiles {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = ReadDeadline::Clock;
 
 // Owns a Wayland object, destroying it with the function its protocol gives.
 template <auto destroy>
@@ -93,26 +94,31 @@ struct WlrDataControl {
   static constexpr auto receive = zwlr_data_control_offer_v1_receive;
 };
 
-const char* displayName() {
-  const char* name = std::getenv("WAYLAND_DISPLAY");
-  return name != nullptr ? name : "";
-}
+// The connection to the compositor, what messages call it, and the read's time bounds.
+struct Compositor {
+  Display display;
+  std::string where;  // e.g. the Wayland display "wayland-1"
+  const ReadDeadline& deadline;
 
-[[noreturn]] void throwConnectionLost(wl_display* display) {
-  const int error = wl_display_get_error(display);
+  [[nodiscard]] wl_display* get() const { return display.get(); }
+};
+
+[[noreturn]] void throwConnectionLost(const Compositor& compositor) {
+  const int error = wl_display_get_error(compositor.get());
   throw Failure(ExitStatus::ioError,
-                std::string("lost the connection to the Wayland display \"") + displayName() +
-                    "\"" + (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
+                "lost the connection to " + compositor.where +
+                    (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
 }
 
 // Sends what is queued, then dispatches events until `done()`. Throws if the compositor is
-// silent for the idle limit.
+// silent for the idle limit, or the read's time is up.
 template <typename Done>
-void dispatchUntil(wl_display* display, Done done) {
-  const Clock::time_point deadline = Clock::now() + idleLimit;
+void dispatchUntil(const Compositor& compositor, Done done) {
+  wl_display* display = compositor.get();
+  const Clock::time_point waitEnd = compositor.deadline.waitEnd();
   while (!done()) {
     while (wl_display_prepare_read(display) != 0) {
-      if (wl_display_dispatch_pending(display) < 0) throwConnectionLost(display);
+      if (wl_display_dispatch_pending(display) < 0) throwConnectionLost(compositor);
     }
     if (done()) {
       wl_display_cancel_read(display);
@@ -120,33 +126,31 @@ void dispatchUntil(wl_display* display, Done done) {
     }
     if (wl_display_flush(display) < 0 && errno != EAGAIN) {
       wl_display_cancel_read(display);
-      throwConnectionLost(display);
+      throwConnectionLost(compositor);
     }
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd compositor{wl_display_get_fd(display), POLLIN, 0};
-    if (left <= 0 || ::poll(&compositor, 1, static_cast<int>(left)) <= 0) {
+    const int left = ReadDeadline::millisecondsUntil(waitEnd);
+    pollfd socket{wl_display_get_fd(display), POLLIN, 0};
+    if (left == 0 || ::poll(&socket, 1, left) <= 0) {
       wl_display_cancel_read(display);
-      if (left <= 0) {
-        throw Failure(ExitStatus::tempFail, std::string("the Wayland compositor at \"") +
-                                                displayName() + "\" did not answer within " +
-                                                std::to_string(idleLimit.count()) + " seconds");
+      if (left == 0) {
+        throwSilent(compositor.deadline, "the compositor at " + compositor.where, "did not answer");
       }
       continue;
     }
     if (wl_display_read_events(display) < 0 || wl_display_dispatch_pending(display) < 0) {
-      throwConnectionLost(display);
+      throwConnectionLost(compositor);
     }
   }
 }
 
 // Waits until the compositor has handled every request sent so far, and sent their events.
-void roundtrip(wl_display* display) {
+void roundtrip(const Compositor& compositor) {
   bool done = false;
   static constexpr wl_callback_listener listener{
       [](void* data, wl_callback*, std::uint32_t) { *static_cast<bool*>(data) = true; }};
-  const Callback callback(wl_display_sync(display));
+  const Callback callback(wl_display_sync(compositor.get()));
   wl_callback_add_listener(callback.get(), &listener, &done);
-  dispatchUntil(display, [&] { return done; });
+  dispatchUntil(compositor, [&] { return done; });
 }
 
 // The globals the reader binds: the first seat and the data-control managers, by their names.
@@ -156,7 +160,7 @@ struct Globals {
   std::uint32_t wlr = 0;
 };
 
-Globals listGlobals(wl_registry* registry, wl_display* display) {
+Globals listGlobals(wl_registry* registry, const Compositor& compositor) {
   Globals globals;
   static constexpr wl_registry_listener listener{
       [](void* data, wl_registry*, std::uint32_t name, const char* interface, std::uint32_t) {
@@ -168,20 +172,20 @@ Globals listGlobals(wl_registry* registry, wl_display* display) {
       },
       [](void*, wl_registry*, std::uint32_t) {}};
   wl_registry_add_listener(registry, &listener, &globals);
-  roundtrip(display);
+  roundtrip(compositor);
   return globals;
 }
 
-// Reads `fd` to its end. Throws if the writer stays silent for the idle limit or sends more
-// than the size limit.
-LargeBuffer readToEnd(int fd) {
+// Reads `fd` to its end. Throws if the writer stays silent for the idle limit, the read's time
+// is up, or it sends more than the size limit.
+LargeBuffer readToEnd(int fd, const ReadDeadline& deadline) {
   // A larger pipe lets the owner write in fewer, larger pieces.
   constexpr int pipeSize = 1 << 20;
 #ifdef F_SETPIPE_SZ
   ::fcntl(fd, F_SETPIPE_SZ, pipeSize);
 #endif
   LargeBuffer data(pipeSize);
-  Clock::time_point deadline = Clock::now() + idleLimit;
+  Clock::time_point waitEnd = deadline.waitEnd();
   for (;;) {
     if (data.size() == data.capacity() && data.size() < sizeLimit) {
       data.grow(data.size() + 1, sizeLimit);
@@ -189,11 +193,12 @@ LargeBuffer readToEnd(int fd) {
     // With the buffer full at the limit, one byte more tells that the data exceeds it.
     char probe = 0;
     const bool atLimit = data.size() == data.capacity();
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const int left = ReadDeadline::millisecondsUntil(waitEnd);
     pollfd pipe{fd, POLLIN, 0};
-    const int ready = left > 0 ? ::poll(&pipe, 1, static_cast<int>(left)) : 0;
+    const int ready = left > 0 ? ::poll(&pipe, 1, left) : 0;
     if (ready == 0) {
-      throwOwnerSilent(data.size() == 0 ? "did not send the file list" : "stopped sending data");
+      throwOwnerSilent(deadline,
+                       data.size() == 0 ? "did not send the file list" : "stopped sending data");
     }
     if (ready < 0) continue;  // interrupted
     const ssize_t got = atLimit
@@ -207,7 +212,7 @@ LargeBuffer readToEnd(int fd) {
     }
     if (atLimit) throwTooLarge();
     data.setSize(data.size() + static_cast<std::size_t>(got));
-    deadline = Clock::now() + idleLimit;
+    waitEnd = deadline.waitEnd();
   }
 }
 
@@ -224,7 +229,7 @@ struct DeviceState {
 };
 
 template <typename Protocol>
-std::optional<FileURLList> readSelection(wl_display* display, wl_registry* registry,
+std::optional<FileURLList> readSelection(const Compositor& compositor, wl_registry* registry,
                                          std::uint32_t managerName, wl_seat* seat) {
   using State = DeviceState<Protocol>;
   using Offer = typename State::Offer;
@@ -257,7 +262,7 @@ std::optional<FileURLList> readSelection(wl_display* display, wl_registry* regis
       Protocol::getDataDevice(manager.get(), seat));
   Protocol::addDeviceListener(device.get(), &deviceListener, &state);
   // A new data device is told the seat's current selection at once.
-  roundtrip(display);
+  roundtrip(compositor);
   if (state.finished) {
     throw Failure(ExitStatus::unavailable, "the Wayland compositor closed the clipboard device");
   }
@@ -278,33 +283,57 @@ std::optional<FileURLList> readSelection(wl_display* display, wl_registry* regis
     // ends when the owner closes its copy.
     Protocol::receive(state.selection->proxy.get(), std::string(type.name).c_str(), fds[1]);
     ::close(fds[1]);
-    if (wl_display_flush(display) < 0) throwConnectionLost(display);
-    return decodeFileList(readToEnd(readEnd.fd).view(), type.format);
+    if (wl_display_flush(compositor.get()) < 0) throwConnectionLost(compositor);
+    return decodeFileList(readToEnd(readEnd.fd, compositor.deadline).view(), type.format);
   }
   return FileURLList{};
 }
 
+// libwayland reports some failures on standard error itself, such as an XDG_RUNTIME_DIR that is
+// not set; the tool says in its own words what went wrong.
+void discardLibraryMessage(const char* /*format*/, va_list /*arguments*/) {}
+
+// The compositor the environment names, as libwayland finds it: an inherited connection in
+// WAYLAND_SOCKET first, then WAYLAND_DISPLAY. Empty when neither is set.
+std::string describeCompositor() {
+  const auto value = [](const char* name) -> std::string_view {
+    const char* set = std::getenv(name);
+    return set != nullptr ? set : "";
+  };
+  if (!value("WAYLAND_SOCKET").empty()) {
+    return "the Wayland connection inherited in WAYLAND_SOCKET (\"" +
+           printableText(value("WAYLAND_SOCKET")) + "\")";
+  }
+  if (!value("WAYLAND_DISPLAY").empty()) {
+    return "the Wayland display \"" + printableText(value("WAYLAND_DISPLAY")) + "\"";
+  }
+  return {};
+}
+
 }  // namespace
 
-WaylandRead readWaylandFileURLs() {
-  if (*displayName() == '\0') return {WaylandAccess::notSet, std::nullopt};
-  const Display display(wl_display_connect(nullptr));
-  if (!display) return {WaylandAccess::unreachable, std::nullopt};
-  const Registry registry(wl_display_get_registry(display.get()));
-  const Globals globals = listGlobals(registry.get(), display.get());
-  if (globals.ext == 0 && globals.wlr == 0) return {WaylandAccess::noDataControl, std::nullopt};
-  if (globals.seat == 0) {
-    throw Failure(ExitStatus::unavailable, std::string("the Wayland compositor at \"") +
-                                               displayName() +
-                                               "\" has no seat, so it has no clipboard");
+WaylandRead readWaylandFileURLs(const ReadDeadline& deadline) {
+  std::string where = describeCompositor();
+  if (where.empty()) return {WaylandAccess::notSet, std::nullopt, {}};
+  wl_log_set_handler_client(discardLibraryMessage);
+  // libwayland takes WAYLAND_SOCKET out of the environment as it uses it, so `where` is named
+  // before connecting.
+  Display display(wl_display_connect(nullptr));
+  if (!display) return {WaylandAccess::unreachable, std::nullopt, std::move(where)};
+  const Compositor compositor{std::move(display), where, deadline};
+  const Registry registry(wl_display_get_registry(compositor.get()));
+  const Globals globals = listGlobals(registry.get(), compositor);
+  if (globals.ext == 0 && globals.wlr == 0) {
+    return {WaylandAccess::noDataControl, std::nullopt, std::move(where)};
   }
+  if (globals.seat == 0) return {WaylandAccess::noSeat, std::nullopt, std::move(where)};
   const Seat seat(
       static_cast<wl_seat*>(wl_registry_bind(registry.get(), globals.seat, &wl_seat_interface, 1)));
-  return {
-      WaylandAccess::read,
-      globals.ext != 0
-          ? readSelection<ExtDataControl>(display.get(), registry.get(), globals.ext, seat.get())
-          : readSelection<WlrDataControl>(display.get(), registry.get(), globals.wlr, seat.get())};
+  return {WaylandAccess::read,
+          globals.ext != 0
+              ? readSelection<ExtDataControl>(compositor, registry.get(), globals.ext, seat.get())
+              : readSelection<WlrDataControl>(compositor, registry.get(), globals.wlr, seat.get()),
+          std::move(where)};
 }
 
 }  // namespace clipfiles

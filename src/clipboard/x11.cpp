@@ -4,7 +4,9 @@
 // property of the reader's own unmapped window, and reads it back, following the INCR protocol
 // when the owner sends the data in chunks. It never takes ownership of a selection, so the
 // clipboard stays as it was.
+#include <fcntl.h>
 #include <poll.h>
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -12,20 +14,25 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <future>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "clipboard/backends.h"
 #include "clipboard/limits.h"
 #include "pathlist/buffer.h"
+#include "pathlist/path_list.h"
 #include "pathlist/uri_list.h"
 #include "tool/failure.h"
 
 namespace clipfiles {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = ReadDeadline::Clock;
 
 struct FreeDeleter {
   void operator()(void* memory) const noexcept { std::free(memory); }
@@ -60,6 +67,7 @@ static_assert(std::ranges::none_of(atomNames, [](std::string_view name) { return
 
 struct Session {
   Connection connection;
+  const ReadDeadline& deadline;
   xcb_window_t window = XCB_NONE;
   std::array<xcb_atom_t, atomCount> atoms{};
 
@@ -81,13 +89,101 @@ struct Transfer {
   throw Failure(ExitStatus::ioError, "lost the connection to the X display");
 }
 
-Connection connect(int& screenNumber) {
-  Connection connection(xcb_connect(nullptr, &screenNumber));
+// Owns a file descriptor.
+struct FileDescriptor {
+  int fd;
+  explicit FileDescriptor(int owned) : fd(owned) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Standard error sent into a pipe until destroyed, so that what a library writes there can be
+// read back rather than reach the user.
+class CapturedStandardError {
+ public:
+  CapturedStandardError() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    readEnd_.fd = fds[0];
+    saved_.fd = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (saved_.fd < 0 || ::dup2(fds[1], STDERR_FILENO) < 0) {
+      ::close(saved_.fd);
+      saved_.fd = -1;
+    }
+    ::close(fds[1]);
+  }
+  CapturedStandardError(const CapturedStandardError&) = delete;
+  CapturedStandardError& operator=(const CapturedStandardError&) = delete;
+  ~CapturedStandardError() { restore(); }
+
+  // Points standard error back where it was; returns what was written meanwhile.
+  std::string restore() {
+    if (saved_.fd >= 0) {
+      ::dup2(saved_.fd, STDERR_FILENO);
+      ::close(saved_.fd);
+      saved_.fd = -1;
+    }
+    std::string text;
+    std::array<char, 1024> chunk{};
+    ssize_t got = 0;
+    while (readEnd_.fd >= 0 && (got = ::read(readEnd_.fd, chunk.data(), chunk.size())) > 0) {
+      text.append(chunk.data(), static_cast<std::size_t>(got));
+    }
+    return text;
+  }
+
+ private:
+  FileDescriptor readEnd_{-1};
+  FileDescriptor saved_{-1};
+};
+
+std::string describeDisplay() {
+  const char* display = std::getenv("DISPLAY");
+  return "the X display \"" + printableText(display != nullptr ? display : "") + "\"";
+}
+
+// What libxcb wrote of the server's refusal, as the end of a message: ": REASON", or nothing.
+std::string refusalReason(std::string_view written) {
+  while (!written.empty() && (written.back() == '\n' || written.back() == ' ')) {
+    written.remove_suffix(1);
+  }
+  return written.empty() ? std::string() : ": " + printableText(written);
+}
+
+// xcb_connect waits for the server's setup reply without a limit, and writes the reason for a
+// refusal straight to standard error. So it runs on a thread of its own, with standard error
+// caught meanwhile: the run gives up on a server that does not answer within the idle limit,
+// and a refusal's reason goes into the tool's own message. A thread left waiting on a silent
+// server ends with the process.
+Connection connect(int& screenNumber, const ReadDeadline& deadline) {
+  struct Attempt {
+    xcb_connection_t* connection = nullptr;
+    int screen = 0;
+  };
+  std::promise<Attempt> promise;
+  std::future<Attempt> result = promise.get_future();
+  CapturedStandardError captured;
+  std::thread connecting([promise = std::move(promise)]() mutable {
+    Attempt attempt;
+    attempt.connection = xcb_connect(nullptr, &attempt.screen);
+    promise.set_value(attempt);
+  });
+  if (result.wait_until(deadline.waitEnd()) == std::future_status::timeout) {
+    connecting.detach();
+    captured.restore();
+    throwSilent(deadline, describeDisplay(), "did not answer");
+  }
+  connecting.join();
+  const std::string written = captured.restore();
+  const Attempt attempt = result.get();
+  Connection connection(attempt.connection);
+  screenNumber = attempt.screen;
   const int error = xcb_connection_has_error(connection.get());
   if (error == 0) return connection;
-  const char* display = std::getenv("DISPLAY");
-  if (display == nullptr) display = "";
-  const std::string name = std::string("cannot connect to the X display \"") + display + "\"";
+  const std::string name = "cannot connect to " + describeDisplay();
   switch (error) {
     case XCB_CONN_CLOSED_PARSE_ERR:
       throw Failure(ExitStatus::unavailable, name + ": the name is not a valid display name");
@@ -96,14 +192,18 @@ Connection connect(int& screenNumber) {
     case XCB_CONN_CLOSED_MEM_INSUFFICIENT:
       throw Failure(ExitStatus::software, name + ": out of memory");
     default:
+      if (!written.empty()) {
+        throw Failure(ExitStatus::unavailable,
+                      name + ": the server refused the connection" + refusalReason(written));
+      }
       throw Failure(ExitStatus::unavailable,
                     name + " (is the server running, and may this user connect to it?)");
   }
 }
 
-Session openSession() {
+Session openSession(const ReadDeadline& deadline) {
   int screenNumber = 0;
-  Session session{connect(screenNumber)};
+  Session session{connect(screenNumber, deadline), deadline};
   xcb_connection_t* c = session.get();
 
   std::array<xcb_intern_atom_cookie_t, atomCount> cookies{};
@@ -133,12 +233,12 @@ Session openSession() {
 }
 
 // Waits for the first event that `matches`, dropping others. Throws if the owner stays silent
-// for the idle limit, with `silence` saying what it failed to do.
+// for the idle limit, with `silence` saying what it failed to do, or the read's time is up.
 template <typename Match>
 XcbPointer<xcb_generic_event_t> waitForEvent(const Session& session, Match matches,
                                              const char* silence) {
   xcb_connection_t* c = session.get();
-  const Clock::time_point deadline = Clock::now() + idleLimit;
+  const Clock::time_point waitEnd = session.deadline.waitEnd();
   xcb_flush(c);
   for (;;) {
     while (xcb_generic_event_t* raw = xcb_poll_for_event(c)) {
@@ -146,10 +246,10 @@ XcbPointer<xcb_generic_event_t> waitForEvent(const Session& session, Match match
       if (matches(*event)) return event;
     }
     if (xcb_connection_has_error(c) != 0) throwConnectionLost();
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) throwOwnerSilent(silence);
+    const int left = ReadDeadline::millisecondsUntil(waitEnd);
+    if (left == 0) throwOwnerSilent(session.deadline, silence);
     pollfd display{xcb_get_file_descriptor(c), POLLIN, 0};
-    ::poll(&display, 1, static_cast<int>(left));
+    ::poll(&display, 1, left);
   }
 }
 
@@ -269,11 +369,17 @@ std::optional<std::vector<xcb_atom_t>> offeredTargets(const Session& session) {
   return targets;
 }
 
-}  // namespace
+// The window that owns the clipboard now, or XCB_NONE.
+xcb_window_t selectionOwner(const Session& session) {
+  xcb_connection_t* c = session.get();
+  const XcbPointer<xcb_get_selection_owner_reply_t> reply(xcb_get_selection_owner_reply(
+      c, xcb_get_selection_owner(c, session.atoms[clipboardAtom]), nullptr));
+  if (!reply) throwConnectionLost();
+  return reply->owner;
+}
 
-std::optional<FileURLList> readX11FileURLs() {
-  const Session session = openSession();
-
+// The file list of the clipboard's current owner, by the targets it offers.
+std::optional<FileURLList> readFileList(const Session& session) {
   // The owner's TARGETS, asked for only when first needed; nothing when it does not answer
   // them in the usual form, and then every file-list target is asked for directly.
   std::optional<std::optional<std::vector<xcb_atom_t>>> targets;
@@ -295,8 +401,10 @@ std::optional<FileURLList> readX11FileURLs() {
     if (!transfer) continue;
     // Some owners answer a request for any target with their one type of data (xclip does):
     // data labelled otherwise is a file list only if the owner lists the target. A listed
-    // target that arrives as anything but text is the owner's fault, and is reported.
+    // target that arrives as anything but text is the owner's fault, and is reported. An
+    // incremental transfer that ends before its first chunk has no label: it is empty.
     if (transfer->type != target && !lists(target)) continue;
+    if (transfer->bytes().empty()) return FileURLList{};
     if (transfer->format != 8) {
       throw Failure(ExitStatus::dataError,
                     "the program that owns the clipboard sent " + std::string(type.name) + " as " +
@@ -305,6 +413,39 @@ std::optional<FileURLList> readX11FileURLs() {
     return decodeFileList(transfer->bytes(), type.format);
   }
   return FileURLList{};
+}
+
+}  // namespace
+
+// The data and the TARGETS that vouch for it must come from one owner. Another program may take
+// the clipboard between two requests, so the owner is looked at before and after: if another
+// took it, the read starts over once, and a second change ends the run. An owner that gave up
+// the clipboard as it answered (xclip -loops 1 does) was still the only one asked.
+std::optional<FileURLList> readX11FileURLs(const ReadDeadline& deadline) {
+  const Session session = openSession(deadline);
+  for (int attempt = 1;; ++attempt) {
+    const xcb_window_t owner = selectionOwner(session);
+    if (owner == XCB_NONE) return FileURLList{};
+    const auto takenOver = [&] {
+      const xcb_window_t now = selectionOwner(session);
+      return now != owner && now != XCB_NONE;
+    };
+    std::optional<FileURLList> urls;
+    try {
+      urls = readFileList(session);
+    } catch (const Failure&) {
+      // An owner that lost the clipboard mid-read may stop answering or send a mix: the new
+      // owner is asked instead.
+      if (attempt == 2 || !takenOver()) throw;
+      continue;
+    }
+    if (!takenOver()) return urls;
+    if (attempt == 2) {
+      throw Failure(ExitStatus::tempFail,
+                    "the clipboard changed hands while it was being read, twice; trying again "
+                    "may work");
+    }
+  }
 }
 
 }  // namespace clipfiles

@@ -43,10 +43,11 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
   return 0;
 }
 
-// The path as one printable line for an error message: well-formed UTF-8 as it is, every
-// other byte and every control character (C0, DEL and C1) as \xHH, so that a name can't
-// garble the terminal.
-std::string describePath(std::string_view path) {
+}  // namespace
+
+// Well-formed UTF-8 as it is; every other byte and every control character (C0, DEL and C1) as
+// \xHH, so that a name can't garble the terminal or forge a line.
+std::string printableText(std::string_view path) {
   std::string shown;
   for (std::size_t i = 0; i < path.size();) {
     const auto byte = static_cast<unsigned char>(path[i]);
@@ -65,6 +66,8 @@ std::string describePath(std::string_view path) {
   }
   return shown;
 }
+
+namespace {
 
 // The escape that JSON text needs for each ASCII byte; length 0 for one that stands for itself.
 // Bytes from 0x80 up stand for themselves too, once checked to be well-formed UTF-8.
@@ -103,7 +106,7 @@ std::size_t stringSize(std::string_view path) {
     const std::size_t length = utf8SequenceLength(path, i);
     if (length == 0) {
       throw Failure(ExitStatus::dataError, "cannot write the file list as JSON: the path \"" +
-                                               describePath(path) + "\" is not valid UTF-8");
+                                               printableText(path) + "\" is not valid UTF-8");
     }
     i += length;
   }

@@ -117,7 +117,7 @@ Environment& Environment::set(const std::string& name, const std::string& value)
 }
 
 RunResult run(const std::vector<std::string>& argv, const Environment& environment, Output output,
-              milliseconds limit) {
+              milliseconds limit, std::optional<int> extraFd) {
   Pipe out;
   Pipe err;
   SpawnFiles files;
@@ -133,6 +133,7 @@ RunResult run(const std::vector<std::string>& argv, const Environment& environme
     case Output::slowPipe: files.dup(out.write, STDOUT_FILENO); break;
   }
   files.dup(err.write, STDERR_FILENO);
+  if (extraFd) files.dup(*extraFd, 3);
 
   const Clock::time_point start = Clock::now();
   const pid_t pid = spawn(argv, environment, files);

@@ -36,9 +36,11 @@ struct RunResult {
 };
 
 // Runs a program to its end. A program still running after `limit` is killed and the test fails.
+// `extraFd`, if given, becomes the program's descriptor 3.
 RunResult run(const std::vector<std::string>& argv, const Environment& environment,
               Output output = Output::capture,
-              std::chrono::milliseconds limit = std::chrono::seconds(30));
+              std::chrono::milliseconds limit = std::chrono::seconds(60),
+              std::optional<int> extraFd = std::nullopt);
 
 // A program left running while a test works; killed and reaped when it goes out of scope.
 class Background {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "support/process.h"
 
@@ -14,13 +15,32 @@ namespace testing_support {
 // the server from resetting each time its last client leaves.
 class Xvfb {
  public:
-  Xvfb();
+  explicit Xvfb(const std::vector<std::string>& extraArguments = {});
   const std::string& display() const { return display_; }
 
  private:
   std::optional<Background> server_;
   std::string display_;
 };
+
+// An X server that accepts connections and never answers: a listening socket at a free
+// display's abstract address, where clients look first, that no one reads.
+class SilentXServer {
+ public:
+  SilentXServer();
+  SilentXServer(const SilentXServer&) = delete;
+  SilentXServer& operator=(const SilentXServer&) = delete;
+  ~SilentXServer();
+  const std::string& display() const { return display_; }
+
+ private:
+  int socket_ = -1;
+  std::string display_;
+};
+
+// Writes an authority file holding one MIT-MAGIC-COOKIE-1 for every display, as both Xvfb's
+// -auth and clients read it, and returns its path.
+std::string writeAuthorityFile(const TemporaryDirectory& directory);
 
 // The window that owns CLIPBOARD on `display`, or 0 when nobody does.
 std::uint32_t clipboardOwner(const std::string& display);
