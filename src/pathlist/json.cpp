@@ -47,20 +47,20 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
 
 // Well-formed UTF-8 as it is; every other byte and every control character (C0, DEL and C1) as
 // \xHH, so that a name can't garble the terminal or forge a line.
-std::string printableText(std::string_view path) {
+std::string printableText(std::string_view text) {
   std::string shown;
-  for (std::size_t i = 0; i < path.size();) {
-    const auto byte = static_cast<unsigned char>(path[i]);
-    std::size_t length = utf8SequenceLength(path, i);
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    std::size_t length = utf8SequenceLength(text, i);
     const bool c1Control =
-        length == 2 && byte == 0xc2 && static_cast<unsigned char>(path[i + 1]) < 0xa0;
+        length == 2 && byte == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0;
     if (c1Control) length = 0;  // shown byte by byte
     if (length == 0 || byte < 0x20 || byte == 0x7f || byte == '\\') {
       shown += byte == '\\' ? "\\\\"
                             : std::string{'\\', 'x', hexDigits[byte >> 4], hexDigits[byte & 15]};
       ++i;
     } else {
-      shown.append(path, i, length);
+      shown.append(text, i, length);
       i += length;
     }
   }
