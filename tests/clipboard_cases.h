@@ -44,6 +44,9 @@ inline const ListCase listCases[] = {
     // A name that no file can have refuses the whole list.
     {"EncodedNulRefused", "file:///fine\r\nfile:///a%00b\r\n", "[]"},
     {"EncodedSlashRefused", "file:///fine\r\nfile:///a%2Fb\r\n", "[]"},
+    // File managers escape "#" and "?": raw, neither ends the path early.
+    {"RawHashRefused", "file:///fine\r\nfile:///home/u/C#/notes.txt\r\n", "[]"},
+    {"RawQuestionMarkKept", "file:///tmp/what?.txt\r\n", R"(["\/tmp\/what?.txt"])"},
 };
 
 // The typical copy: two files, one with a space in its name.

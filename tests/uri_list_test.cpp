@@ -49,10 +49,12 @@ const DecodeCase decodeCases[] = {
     {"Utf8Name", "file:///caf%C3%A9/%e6%97%a5", ListFormat::uriList, {{"/café/日"}}},
     {"RawBytesKept", "file:///latin%E9", ListFormat::uriList, {{"/latin\xe9"}}},
     {"HashAndQuestionMarkInName", "file:///a%23b%3Fc", ListFormat::uriList, {{"/a#b?c"}}},
-    {"QueryAndFragmentDropped",
-     "file:///a?x=1#frag\nfile:///b#c?d",
+    // File managers escape both, so a raw "?" is part of the name and starts no query.
+    {"RawQuestionMarkInName",
+     "file:///tmp/what?.txt\nfile:///a?x=1",
      ListFormat::uriList,
-     {{"/a", "/b"}}},
+     {{"/tmp/what?.txt", "/a?x=1"}}},
+    {"HashInOtherSchemeSkipped", "https://x.org/a#top\nfile:///b", ListFormat::uriList, {{"/b"}}},
     {"UnescapedSpaceAndUtf8Accepted", "file:///b c/é", ListFormat::uriList, {{"/b c/é"}}},
 
     // list structure
@@ -73,6 +75,9 @@ const DecodeCase decodeCases[] = {
     {"NonHexEscape", "file:///a%zz", ListFormat::uriList, std::nullopt},
     {"EncodedNul", "file:///a%00b", ListFormat::uriList, std::nullopt},
     {"EncodedSlash", "file:///a%2Fb", ListFormat::uriList, std::nullopt},
+    // Cutting at a raw "#" would name another file, often a parent folder.
+    {"RawHash", "file:///ok\nfile:///home/u/C#/notes.txt", ListFormat::uriList, std::nullopt},
+    {"RawHashOnOtherHost", "file:///ok\nfile://server/a#b", ListFormat::uriList, std::nullopt},
     {"EmptyPath", "file://", ListFormat::uriList, std::nullopt},
     {"HostWithoutPath", "file://localhost", ListFormat::uriList, std::nullopt},
     {"RelativePath", "file:tmp/a", ListFormat::uriList, std::nullopt},

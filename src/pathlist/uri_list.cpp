@@ -81,8 +81,10 @@ EntryKind decodeEntry(std::string_view uri, std::string_view hostName, std::stri
   if (!equalsIgnoringCase(uri.substr(0, scheme), "file")) return EntryKind::skipped;
 
   std::string_view rest = uri.substr(scheme + 1);
-  // The query and fragment name no part of a path.
-  rest = rest.substr(0, std::min(rest.find('?'), rest.find('#')));
+  // File managers escape "#" and "?" in names, so in a copied list neither starts a fragment or
+  // a query. Cutting the path there would name a different file, often a parent folder: a raw
+  // "#" makes the entry malformed, and a raw "?" is part of the name.
+  if (rest.find('#') != std::string_view::npos) return EntryKind::malformed;
   if (rest.starts_with("//")) {
     const std::size_t pathStart = rest.find('/', 2);
     if (pathStart == std::string_view::npos) return EntryKind::malformed;
