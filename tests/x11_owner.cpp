@@ -210,7 +210,11 @@ int main(int argc, char** argv) {
   while (xcb_generic_event_t* raw = xcb_wait_for_event(c)) {
     std::unique_ptr<xcb_generic_event_t, FreeDeleter> event(raw);
     switch (event->response_type & 0x7f) {
-      case XCB_SELECTION_CLEAR: return 0;
+      case XCB_SELECTION_CLEAR:
+        // A round trip first: a client that leaves with events unread can have the server drop
+        // the requests it sent last, such as its answer to a request it handled before this.
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+        return 0;
 
       case XCB_SELECTION_REQUEST: {
         if (options.silent) break;
