@@ -1,6 +1,7 @@
 // The tool end to end on Windows (under Wine in CI). This program is the clipboard's owner: for
 // each case it puts data on the clipboard from a window of its own, runs the real clipfiles.exe
-// and checks the exact bytes it prints, its exit status and its standard error.
+// and checks the exact bytes it prints, its exit status and its standard error, or the text a
+// console shows for them.
 //
 //   windows_tests PATH\TO\clipfiles.exe
 //
@@ -90,7 +91,8 @@ HGLOBAL globalCopy(const std::string& bytes) {
 
 // A message-only window of this program, for the clipboard to belong to. It can also offer a
 // format without its data and render it when a reader asks, as Explorer does through the OLE
-// clipboard; it answers only while runTool waits for the tool with `ownerAnswers` set.
+// clipboard, taking its time if told to; it answers only while runTool waits for the tool with
+// `ownerAnswers` set.
 class OwnerWindow {
  public:
   OwnerWindow() {
@@ -113,15 +115,19 @@ class OwnerWindow {
 
   [[nodiscard]] HWND get() const { return window_; }
 
-  // What to do when a reader asks for the format offered without data: render `format`, or,
-  // if nothing, render nothing.
-  void renderOnRequest(std::optional<Format> format) { onRequest_ = std::move(format); }
+  // What to do when a reader asks for the format offered without data: render `format` after
+  // `delay`, or, if nothing, render nothing.
+  void renderOnRequest(std::optional<Format> format, std::chrono::milliseconds delay = 0ms) {
+    onRequest_ = std::move(format);
+    renderDelay_ = delay;
+  }
 
  private:
   static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* self = reinterpret_cast<OwnerWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (message == WM_RENDERFORMAT && self != nullptr && self->onRequest_ &&
         self->onRequest_->id == wParam) {
+      std::this_thread::sleep_for(self->renderDelay_);
       SetClipboardData(self->onRequest_->id, globalCopy(self->onRequest_->bytes));
       return 0;
     }
@@ -130,6 +136,7 @@ class OwnerWindow {
 
   HWND window_ = nullptr;
   std::optional<Format> onRequest_;
+  std::chrono::milliseconds renderDelay_{0};
 };
 
 // The clipboard opened by the owner window until destroyed.
@@ -204,25 +211,7 @@ std::string unicodeText(std::wstring_view text) {
   return bytesOf(std::wstring(text) + L'\0');
 }
 
-// ---- Running the tool -------------------------------------------------------------------------
-
-std::wstring toolPath;
-
-// Where the tool's standard output goes.
-enum class Output { capture, closed, closedPipe, fullDevice };
-
-struct RunOptions {
-  Output output = Output::capture;
-  std::function<void()> meanwhile;  // runs once the tool has started
-  bool ownerAnswers = true;         // the owner window handles messages while the tool runs
-};
-
-struct RunResult {
-  DWORD status = 0;
-  std::string out;
-  std::string err;
-  std::chrono::milliseconds elapsed{0};
-};
+// ---- Handles and pipes --------------------------------------------------------------------------
 
 class Handle {
  public:
@@ -270,6 +259,162 @@ std::thread drainInto(std::string& into, HANDLE from) {
   });
 }
 
+// ---- A console --------------------------------------------------------------------------------
+
+std::string utf8Of(std::wstring_view text) {
+  const auto size = static_cast<int>(text.size());
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(std::max(length, 0)), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, bytes.data(), length, nullptr, nullptr);
+  return bytes;
+}
+
+// The console the tool writes to in the console cases, shared with a copy of this program that
+// holds it. Wine without a display cannot open a console window, but, as Windows does, gives a
+// program started with CREATE_NO_WINDOW a console without one. The copy says when it runs, then
+// keeps its console until its standard input, a pipe from here, is closed.
+class SharedConsole {
+ public:
+  SharedConsole() {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --hold-console";
+    Pipe running;
+    SetHandleInformation(hold_.read.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    SetHandleInformation(hold_.write.get(), HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = hold_.read.get();
+    startup.hStdOutput = running.write.get();
+    startup.hStdError = running.write.get();
+    PROCESS_INFORMATION process{};
+    if (CreateProcessW(self, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                       nullptr, &startup, &process) == 0) {
+      std::printf("cannot start a copy of this program (error %lu)\n", GetLastError());
+      std::exit(2);
+    }
+    holder_.reset(process.hProcess);
+    CloseHandle(process.hThread);
+    hold_.read.reset();
+    running.write.reset();
+    char said = 0;
+    DWORD got = 0;
+    ReadFile(running.read.get(), &said, 1, &got, nullptr);
+    FreeConsole();
+    attached_ = AttachConsole(process.dwProcessId) != 0;
+    if (!attached_) error_ = GetLastError();
+  }
+  SharedConsole(const SharedConsole&) = delete;
+  SharedConsole& operator=(const SharedConsole&) = delete;
+  ~SharedConsole() {
+    FreeConsole();
+    for (const auto& [which, handle] : standardHandles_) SetStdHandle(which, handle);
+    hold_.write.reset();
+    WaitForSingleObject(holder_.get(), 10000);
+  }
+
+  [[nodiscard]] bool attached() const { return attached_; }
+  [[nodiscard]] DWORD error() const { return error_; }
+
+ private:
+  // Attaching sets the standard handles to the console's; the C runtime keeps its own.
+  const std::pair<DWORD, HANDLE> standardHandles_[3] = {
+      {STD_INPUT_HANDLE, GetStdHandle(STD_INPUT_HANDLE)},
+      {STD_OUTPUT_HANDLE, GetStdHandle(STD_OUTPUT_HANDLE)},
+      {STD_ERROR_HANDLE, GetStdHandle(STD_ERROR_HANDLE)},
+  };
+  Pipe hold_;
+  Handle holder_;
+  bool attached_ = false;
+  DWORD error_ = 0;
+};
+
+// The copy of this program that SharedConsole starts.
+int holdConsole() {
+  DWORD done = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "r", 1, &done, nullptr);
+  char byte = 0;
+  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &byte, 1, &done, nullptr) != 0 && done > 0) {
+  }
+  return 0;
+}
+
+// A new screen buffer of the attached console, wider than any line the tool writes, for a
+// child to inherit.
+constexpr SHORT screenWidth = 200;
+constexpr SHORT screenHeight = 300;
+
+HANDLE newScreen() {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE screen =
+      CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                &inherit, CONSOLE_TEXTMODE_BUFFER, nullptr);
+  if (screen == INVALID_HANDLE_VALUE ||
+      SetConsoleScreenBufferSize(screen, {screenWidth, screenHeight}) == 0) {
+    std::printf("cannot make a console screen buffer (error %lu)\n", GetLastError());
+    std::exit(2);
+  }
+  return screen;
+}
+
+// What `screen` shows, with "#" written where its cursor was: each row without the blanks that
+// end it, and a line break after each row not filled to its end.
+std::string screenText(HANDLE screen) {
+  DWORD done = 0;
+  WriteConsoleW(screen, L"#", 1, &done, nullptr);
+  std::wstring text;
+  for (SHORT row = 0; row < screenHeight; ++row) {
+    std::wstring cells(screenWidth, L' ');
+    ReadConsoleOutputCharacterW(screen, cells.data(), screenWidth, {0, row}, &done);
+    cells.resize(done);
+    const std::size_t last = cells.find_last_not_of(L' ');
+    const std::size_t shown = last == std::wstring::npos ? 0 : last + 1;
+    text.append(cells, 0, shown);
+    if (shown != cells.size()) text += L'\n';
+  }
+  text.erase(text.find_last_not_of(L'\n') + 1);
+  return utf8Of(text);
+}
+
+// ---- Running the tool -------------------------------------------------------------------------
+
+std::wstring toolPath;
+
+// Where the tool's standard output goes. With `console`, its standard error too: a new screen
+// buffer of the console this program is attached to (see SharedConsole).
+enum class Output { capture, closed, closedPipe, fullDevice, console };
+
+struct RunOptions {
+  Output output = Output::capture;
+  std::function<void()> meanwhile;  // runs once the tool has started
+  bool ownerAnswers = true;         // the owner window handles messages while the tool runs
+};
+
+struct RunResult {
+  DWORD status = 0;
+  std::string out;
+  std::string err;
+  std::string screen;  // with Output::console: what it shows, as UTF-8 (see screenText)
+  std::chrono::milliseconds elapsed{0};
+};
+
+// How long `process`, which has ended, ran: from its creation to its exit.
+std::chrono::milliseconds lifetime(HANDLE process) {
+  FILETIME created{};
+  FILETIME exited{};
+  FILETIME kernel{};
+  FILETIME user{};
+  GetProcessTimes(process, &created, &exited, &kernel, &user);
+  const auto ticks = [](FILETIME time) {
+    return (ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+  };
+  using Ticks = std::chrono::duration<ULONGLONG, std::ratio<1, 10000000>>;  // 100 ns
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+      Ticks(ticks(exited) - ticks(created)));
+}
+
 // Waits for `process` to end, handling the owner window's messages if `answer`. False if it
 // is still running at `deadline`.
 bool waitForExit(HANDLE process, bool answer, Clock::time_point deadline) {
@@ -288,13 +433,17 @@ bool waitForExit(HANDLE process, bool answer, Clock::time_point deadline) {
 }
 
 // Runs the tool to its end. A tool still running after 10 seconds is ended and the case fails.
+// The time taken is the tool's own, as the system counts it, however long the owner window
+// takes to handle its messages.
 RunResult runTool(const RunOptions& options = {}) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   Pipe out;
   Pipe err;
   Handle input(CreateFileW(L"NUL", GENERIC_READ, 0, &inherit, OPEN_EXISTING, 0, nullptr));
   Handle device;
+  Handle screen;
   HANDLE standardOutput = out.write.get();
+  HANDLE standardError = err.write.get();
   switch (options.output) {
     case Output::capture: break;
     case Output::closed: standardOutput = nullptr; break;
@@ -307,6 +456,11 @@ RunResult runTool(const RunOptions& options = {}) {
           CreateFileW(L"Z:\\dev\\full", GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr));
       standardOutput = device.get();
       break;
+    case Output::console:
+      screen.reset(newScreen());
+      standardOutput = screen.get();
+      standardError = screen.get();
+      break;
   }
 
   STARTUPINFOW startup{};
@@ -314,7 +468,7 @@ RunResult runTool(const RunOptions& options = {}) {
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = input.get();
   startup.hStdOutput = standardOutput;
-  startup.hStdError = err.write.get();
+  startup.hStdError = standardError;
   std::wstring commandLine = L"\"" + toolPath + L"\"";
   PROCESS_INFORMATION process{};
   const Clock::time_point start = Clock::now();
@@ -338,8 +492,9 @@ RunResult runTool(const RunOptions& options = {}) {
     WaitForSingleObject(process.hProcess, INFINITE);
     check(false, "the tool was still running after 10 seconds");
   }
-  result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  result.elapsed = lifetime(process.hProcess);
   GetExitCodeProcess(process.hProcess, &result.status);
+  if (screen.get() != nullptr) result.screen = screenText(screen.get());
   if (outReader.joinable()) outReader.join();
   errReader.join();
   return result;
@@ -540,15 +695,37 @@ void renderedOnRequest(OwnerWindow& owner) {
   putOnClipboard(owner, {{CF_HDROP, ""}});
   checkOutput(runTool(), "[]");
 
-  currentCase = "OnRequest/OwnerNotAnswering";
-  owner.renderOnRequest(list);
-  putOnClipboard(owner, {{CF_HDROP, ""}});
-  const RunResult result =
-      runTool({.output = Output::capture, .meanwhile = {}, .ownerAnswers = false});
-  checkFailure(result, 75,
-               "the program that owns the clipboard did not hand over the file list within 2 "
-               "seconds");
-  check(result.elapsed < 10s, "the tool took " + std::to_string(result.elapsed.count()) + " ms");
+  // The owner has 2 seconds from the request alone: a list it renders within them is read. One
+  // rendered later, even within the 3 seconds that opening and the owner once shared, or never,
+  // ends the run soon after the 2 seconds with the owner named.
+  struct SlowOwner {
+    const char* name;
+    std::optional<std::chrono::milliseconds> rendersAfter;  // never, if nothing
+    bool read;
+  };
+  const SlowOwner slowOwners[] = {
+      {"RendersAfter1200ms", 1200ms, true},
+      {"RendersAfter2700ms", 2700ms, false},
+      {"RendersAfter3500ms", 3500ms, false},
+      {"OwnerNotAnswering", std::nullopt, false},
+  };
+  for (const SlowOwner& c : slowOwners) {
+    currentCase = std::string("OnRequest/") + c.name;
+    owner.renderOnRequest(list, c.rendersAfter.value_or(0ms));
+    putOnClipboard(owner, {{CF_HDROP, ""}});
+    const RunResult result = runTool(
+        {.output = Output::capture, .meanwhile = {}, .ownerAnswers = c.rendersAfter.has_value()});
+    if (c.read) {
+      checkOutput(result, R"(["C:\\a.txt","C:\\b.txt"])");
+    } else {
+      checkFailure(result, 75,
+                   "the program that owns the clipboard did not hand over the file list within 2 "
+                   "seconds");
+    }
+    check(result.elapsed < 10s, "the tool took " + std::to_string(result.elapsed.count()) + " ms");
+    std::printf("%s: the tool ended after %lld ms, its start included\n", currentCase.c_str(),
+                static_cast<long long>(result.elapsed.count()));
+  }
   owner.renderOnRequest(std::nullopt);
 }
 
@@ -567,6 +744,43 @@ void outputErrors(const OwnerWindow& owner) {
   }
 }
 
+// What a console shows of the tool's output and its error line: the names as they are, not
+// their UTF-8 bytes read in the console's code page. "#" marks where the tool left the cursor.
+void consoleOutput(const OwnerWindow& owner) {
+  const SharedConsole console;
+  currentCase = "Console";
+  check(console.attached(), "cannot attach to the console of a copy of this program (error " +
+                                std::to_string(console.error()) + ")");
+  if (!console.attached()) return;
+
+  // Tens of thousands of bytes of 4-byte characters, the first 6 bytes in, so that a piece of a
+  // large write of any usual size ends inside one.
+  std::wstring faces = L"C:\\";
+  std::string facesJson = R"(["C:\\)";
+  for (int i = 0; i < 6000; ++i) {
+    faces += L"😀";
+    facesJson += "😀";
+  }
+  facesJson += R"("])";
+
+  const std::tuple<const char*, std::wstring, DWORD, std::string> cases[] = {
+      {"Names", L"C:\\Users\\José\\😀.txt", 0, R"(["C:\\Users\\José\\😀.txt"]#)"},
+      {"ErrorLine", L"C:\\Users\\José\\😀\xD83D.txt", 65,
+       R"(clipfiles: cannot write the file list as JSON: the path "C:\\Users\\José\\😀\xed\xa0\xbd.txt" is not valid UTF-8)"
+       "\n#"},
+      {"LongerThanAPiece", faces, 0, facesJson + "#"},
+  };
+  for (const auto& [name, path, status, screen] : cases) {
+    currentCase = std::string("Console/") + name;
+    putOnClipboard(owner, {{CF_HDROP, dropFiles({path})}});
+    const RunResult result =
+        runTool({.output = Output::console, .meanwhile = {}, .ownerAnswers = true});
+    check(result.status == status,
+          "exit status " + std::to_string(result.status) + ", expected " + std::to_string(status));
+    checkBytes(result.screen, screen, "the console");
+  }
+}
+
 }  // namespace
 
 int main() {
@@ -576,6 +790,7 @@ int main() {
     std::printf("usage: windows_tests PATH\\TO\\clipfiles.exe\n");
     return 2;
   }
+  if (std::wstring_view(argv[1]) == L"--hold-console") return holdConsole();
   toolPath = argv[1];
   LocalFree(argv);
 
@@ -588,6 +803,7 @@ int main() {
   heldClipboard(owner);
   renderedOnRequest(owner);
   outputErrors(owner);
+  consoleOutput(owner);
 
   std::printf("%d checks, %d failed\n", checks, failures);
   return failures == 0 ? 0 : 1;

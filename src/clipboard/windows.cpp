@@ -10,7 +10,9 @@
 // An owner may put the list on the clipboard only when asked for it, as Explorer does through
 // the OLE clipboard; GetClipboardData then waits for it without a limit. The read runs on a
 // thread of its own, so that an owner that does not answer ends the run with an error; the
-// process's exit ends the thread.
+// process's exit ends the thread. Each wait has its own limit, timed from when that wait
+// starts: opening the clipboard from the first attempt, the owner from the request for the
+// list. The tool's own start-up and the opening never count against the owner.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -20,12 +22,18 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstring>
-#include <future>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "clipboard/backends.h"
 #include "clipboard/limits.h"
@@ -41,14 +49,20 @@ using Clock = std::chrono::steady_clock;
 constexpr auto openLimit = std::chrono::seconds(1);
 constexpr auto openRetryDelay = std::chrono::milliseconds(10);
 
-// The clipboard, open to this thread until destroyed.
+// The clipboard, open to this thread until destroyed. Given up on once an attempt begun at
+// least openLimit after the first refusal is refused too, so that the clipboard was seen held
+// for that long however late this thread got to run.
 class OpenClipboardSession {
  public:
   OpenClipboardSession() {
-    const Clock::time_point deadline = Clock::now() + openLimit;
-    while (OpenClipboard(nullptr) == 0) {
+    std::optional<Clock::time_point> deadline;
+    for (;;) {
+      const Clock::time_point attempt = Clock::now();
+      if (OpenClipboard(nullptr) != 0) return;
       const DWORD error = GetLastError();
-      if (Clock::now() >= deadline) {
+      if (!deadline) {
+        deadline = Clock::now() + openLimit;
+      } else if (attempt >= *deadline) {
         const auto seconds = openLimit.count();
         throw Failure(ExitStatus::tempFail, "another program kept the clipboard open for " +
                                                 std::to_string(seconds) +
@@ -177,12 +191,73 @@ std::optional<FileURLList> decodeDropFiles(std::string_view block) {
   return urls;
 }
 
+// How far the reader thread has got, shared with the thread that waits for it. A reader that
+// is given up on keeps running until the process exits, so both threads own this.
+class ReadProgress {
+ public:
+  enum class Stage {
+    preparing,    // starting, opening the clipboard, seeing whether a list is offered
+    askingOwner,  // waiting in GetClipboardData for the owner to render the list
+    reading,      // the owner has answered; the list is being decoded
+    finished,     // the list or the error is kept
+  };
+
+  void reach(Stage stage) {
+    {
+      const std::lock_guard lock(mutex_);
+      stage_ = stage;
+      if (stage == Stage::askingOwner) ownerAsked_ = Clock::now();
+    }
+    changed_.notify_all();
+  }
+
+  void finish(std::optional<FileURLList> urls, std::exception_ptr error) {
+    {
+      const std::lock_guard lock(mutex_);
+      urls_ = std::move(urls);
+      error_ = std::move(error);
+      stage_ = Stage::finished;
+    }
+    changed_.notify_all();
+  }
+
+  // Waits for the read to end; false if the owner, once asked, took longer than idleLimit.
+  // Until then the wait has no limit of its own: the reader's only wait on another program
+  // before the request, for the clipboard to be opened, is limited where it happens.
+  bool waitForEnd() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return stage_ != Stage::preparing; });
+    if (!changed_.wait_until(lock, ownerAsked_ + idleLimit,
+                             [&] { return stage_ != Stage::askingOwner; })) {
+      return false;
+    }
+    changed_.wait(lock, [&] { return stage_ == Stage::finished; });
+    return true;
+  }
+
+  // Once waitForEnd has returned true.
+  std::optional<FileURLList> result() {
+    if (error_) std::rethrow_exception(error_);
+    return std::move(urls_);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  Stage stage_ = Stage::preparing;
+  Clock::time_point ownerAsked_;
+  std::optional<FileURLList> urls_;
+  std::exception_ptr error_;
+};
+
 // The read itself, on the thread that opens the clipboard.
-std::optional<FileURLList> readClipboard() {
+std::optional<FileURLList> readClipboard(ReadProgress& progress) {
   const OpenClipboardSession clipboard;
   if (IsClipboardFormatAvailable(CF_HDROP) == 0) return FileURLList{};
-  // A program that announced a list and then fails to render it has no list to give.
+  progress.reach(ReadProgress::Stage::askingOwner);
   auto* const memory = static_cast<HGLOBAL>(GetClipboardData(CF_HDROP));
+  progress.reach(ReadProgress::Stage::reading);
+  // A program that announced a list and then fails to render it has no list to give.
   if (memory == nullptr) return std::nullopt;
   const std::size_t size = GlobalSize(memory);
   if (size > sizeLimit) throwTooLarge();
@@ -194,24 +269,23 @@ std::optional<FileURLList> readClipboard() {
 }  // namespace
 
 std::optional<FileURLList> readWindowsFileURLs() {
-  std::promise<std::optional<FileURLList>> promise;
-  std::future<std::optional<FileURLList>> result = promise.get_future();
-  std::thread reader([promise = std::move(promise)]() mutable {
+  const auto progress = std::make_shared<ReadProgress>();
+  std::thread reader([progress] {
+    std::optional<FileURLList> urls;
+    std::exception_ptr error;
     try {
-      promise.set_value(readClipboard());
+      urls = readClipboard(*progress);
     } catch (...) {
-      promise.set_exception(std::current_exception());
+      error = std::current_exception();
     }
+    progress->finish(std::move(urls), error);
   });
-  // Opening gives up by itself after its limit; what can still be waiting then is the owner.
-  if (result.wait_for(openLimit + idleLimit) == std::future_status::timeout) {
+  if (!progress->waitForEnd()) {
     reader.detach();
-    throw Failure(ExitStatus::tempFail,
-                  "the program that owns the clipboard did not hand over the file list within " +
-                      std::to_string(idleLimit.count()) + " seconds");
+    throwOwnerSilent("did not hand over the file list");
   }
   reader.join();
-  return result.get();
+  return progress->result();
 }
 
 }  // namespace clipfiles

@@ -32,4 +32,16 @@ void writeStandardOutput(std::string_view data) {
   }
 }
 
+// Loops over short writes and interruptions; on any other error there is nowhere left to say so.
+void writeStandardError(std::string_view line) {
+  while (!line.empty()) {
+    const ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
+    if (written >= 0) {
+      line.remove_prefix(static_cast<std::size_t>(written));
+    } else if (errno != EINTR) {
+      return;
+    }
+  }
+}
+
 }  // namespace clipfiles

@@ -54,5 +54,7 @@ std::string printableText(std::string_view text);
 
 // Writes all of `data` to standard output. Throws Failure (ioError) if it cannot.
 void writeStandardOutput(std::string_view data);
+// Writes `line` to standard error as well as it can; a failure to write is ignored.
+void writeStandardError(std::string_view line);
 
 }  // namespace clipfiles

@@ -5,9 +5,10 @@
 #endif
 
 #include <cerrno>
-#include <cstdio>
 #include <exception>
 #include <new>
+#include <string>
+#include <string_view>
 
 #include "clipboard/clipboard.h"
 #include "pathlist/path_list.h"
@@ -34,8 +35,16 @@ void holdClosedStandardDescriptors() {
 }
 #endif
 
-int fail(clipfiles::ExitStatus status, const char* message) {
-  std::fprintf(stderr, "clipfiles: %s\n", message);
+// The line goes out in one write, as text for a console or bytes for a pipe or a file. Without
+// the memory to build it, its three parts go out one after another.
+int fail(clipfiles::ExitStatus status, std::string_view message) {
+  try {
+    clipfiles::writeStandardError("clipfiles: " + std::string(message) + "\n");
+  } catch (const std::bad_alloc&) {
+    clipfiles::writeStandardError("clipfiles: ");
+    clipfiles::writeStandardError(message);
+    clipfiles::writeStandardError("\n");
+  }
   return static_cast<int>(status);
 }
 
