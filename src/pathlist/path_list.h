@@ -48,6 +48,10 @@ std::vector<std::string_view> makePathList(const FileURLList& urls);
 // Throws Failure (dataError) if a path is not valid UTF-8, as JSON text cannot carry it.
 LargeBuffer encodePathList(std::span<const std::string_view> paths);
 
+// `text` as one printable line for an error message, such as a path or a name from the
+// clipboard: escaped so that it keeps to one line and cannot control the terminal.
+std::string describeText(std::string_view text);
+
 // Writes all of `data` to standard output. Throws Failure (ioError) if it cannot.
 void writeStandardOutput(std::string_view data);
 
