@@ -58,10 +58,13 @@ class GnustepPasteboard : public ::testing::Test {
   std::optional<Background> server;  // stopped by its PID when the test ends
 };
 
+// What is put on the pasteboard, and how a run must end: the exact output, or when `status`
+// is not 0, that status and a part of the message.
 struct PasteboardCase {
   const char* name;
   std::vector<std::string> written;  // pasteboard_writer's arguments
-  const char* json;
+  const char* expected;
+  int status = 0;
 };
 void PrintTo(const PasteboardCase& c, std::ostream* os) {
   *os << c.name;
@@ -83,14 +86,32 @@ const PasteboardCase pasteboardCases[] = {
     {"FileUrl", {"url=file:///tmp/b%20c.txt"}, R"(["\/tmp\/b c.txt"])"},
     {"WebUrlIsNotAFile", {"url=https://example.com/a.txt"}, "[]"},
     {"EmptiedByAnotherProgram", {}, "[]"},
+    // An escape that would name another file refuses the list, as on Linux; the same
+    // characters unescaped in a name are just characters.
+    {"EncodedNulRefused", {"url=file:///tmp/a%00b.txt"}, "[]"},
+    {"EncodedSlashRefused", {"url=file:///tmp/a%2Fb.txt"}, "[]"},
+    {"LowerCaseEncodedSlashRefused", {"url=file:///tmp/a%2fb.txt"}, "[]"},
+    {"PercentSignsInNamesKept",
+     {"file=/tmp/100%2F", "file=/tmp/a%00b"},
+     R"(["\/tmp\/100%2F","\/tmp\/a%00b"])"},
+    // A file URL that names no path (here its bytes are not UTF-8) is a copied file that
+    // cannot be found, not an empty list.
+    {"UrlWithoutPath",
+     {"url=file:///tmp/%FF.txt"},
+     "the pasteboard's file URL 1 (file:///tmp/%FF.txt) names no path",
+     65},
 };
 
 class GnustepPasteboardCases : public GnustepPasteboard,
                                public ::testing::WithParamInterface<PasteboardCase> {};
 
-TEST_P(GnustepPasteboardCases, PrintsTheCopiedFiles) {
+TEST_P(GnustepPasteboardCases, PrintsTheCopiedFilesOrFails) {
   writePasteboard(GetParam().written);
-  expectOutput(runTool(), GetParam().json);
+  if (GetParam().status == 0) {
+    expectOutput(runTool(), GetParam().expected);
+  } else {
+    expectFailure(runTool(), GetParam().status, GetParam().expected);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Pasteboards, GnustepPasteboardCases, ::testing::ValuesIn(pasteboardCases),
