@@ -3,6 +3,7 @@
 // and the real binary reading them back.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -119,6 +120,18 @@ INSTANTIATE_TEST_SUITE_P(Pasteboards, GnustepPasteboardCases, ::testing::ValuesI
 
 TEST_F(GnustepPasteboard, NothingEverCopiedGivesEmptyList) {
   expectOutput(runTool(), "[]");
+}
+
+// The pasteboard server dies while the tool waits for it to hand over the file names: AppKit
+// raises, and the tool ends with its one line instead of aborting.
+TEST_F(GnustepPasteboard, ServerLostDuringTheReadIsReported) {
+  Background owner(
+      {PASTEBOARD_WRITER_BINARY, "--kill-server-on-read", std::to_string(server->pid())},
+      environment());
+  ASSERT_EQ(owner.readLine(std::chrono::seconds(10)), "ready");
+  expectFailure(runTool(), 69,
+                "the pasteboard server could not be reached or went away "
+                "(NSPasteboardCommunicationException: ");
 }
 
 TEST_F(GnustepPasteboard, ReadingLeavesThePasteboardAlone) {

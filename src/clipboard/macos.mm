@@ -93,12 +93,29 @@ PasteboardRead readURLs() {
   return read;
 }
 
+// AppKit raises NSPasteboardCommunicationException when the pasteboard server cannot be
+// reached or goes away during the read; anything else it raises is an internal error.
+Failure exceptionFailure(NSException* exception) {
+  const std::string what = describe(exception.name) + ": " + describe(exception.reason);
+  if ([exception.name isEqual:NSPasteboardCommunicationException]) {
+    return Failure(ExitStatus::unavailable,
+                   "cannot read the pasteboard: the pasteboard server could not be reached or "
+                   "went away (" +
+                       what + ")");
+  }
+  return Failure(ExitStatus::software, "AppKit failed to read the pasteboard (" + what + ")");
+}
+
 }  // namespace
 
 std::optional<FileURLList> readPasteboardFileURLs() {
   PasteboardRead read;
   @autoreleasepool {
-    read = readURLs();
+    @try {
+      read = readURLs();
+    } @catch (NSException* exception) {
+      read = {std::nullopt, exceptionFailure(exception)};
+    }
   }
   if (read.failure) throw *read.failure;
   return std::move(read.urls);
