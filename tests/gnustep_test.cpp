@@ -3,6 +3,7 @@
 // and the real binary reading them back.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -58,10 +59,13 @@ class GnustepPasteboard : public ::testing::Test {
   std::optional<Background> server;  // stopped by its PID when the test ends
 };
 
+// What is put on the pasteboard, and how a run must end: the exact output, or when `status`
+// is not 0, that status and a part of the message.
 struct PasteboardCase {
   const char* name;
   std::vector<std::string> written;  // pasteboard_writer's arguments
-  const char* json;
+  const char* expected;
+  int status = 0;
 };
 void PrintTo(const PasteboardCase& c, std::ostream* os) {
   *os << c.name;
@@ -83,14 +87,32 @@ const PasteboardCase pasteboardCases[] = {
     {"FileUrl", {"url=file:///tmp/b%20c.txt"}, R"(["\/tmp\/b c.txt"])"},
     {"WebUrlIsNotAFile", {"url=https://example.com/a.txt"}, "[]"},
     {"EmptiedByAnotherProgram", {}, "[]"},
+    // An escape that would name another file refuses the list, as on Linux; the same
+    // characters unescaped in a name are just characters.
+    {"EncodedNulRefused", {"url=file:///tmp/a%00b.txt"}, "[]"},
+    {"EncodedSlashRefused", {"url=file:///tmp/a%2Fb.txt"}, "[]"},
+    {"LowerCaseEncodedSlashRefused", {"url=file:///tmp/a%2fb.txt"}, "[]"},
+    {"PercentSignsInNamesKept",
+     {"file=/tmp/100%2F", "file=/tmp/a%00b"},
+     R"(["\/tmp\/100%2F","\/tmp\/a%00b"])"},
+    // A file URL that names no path (here its bytes are not UTF-8) is a copied file that
+    // cannot be found, not an empty list.
+    {"UrlWithoutPath",
+     {"url=file:///tmp/%FF.txt"},
+     "the pasteboard's file URL 1 (file:///tmp/%FF.txt) names no path",
+     65},
 };
 
 class GnustepPasteboardCases : public GnustepPasteboard,
                                public ::testing::WithParamInterface<PasteboardCase> {};
 
-TEST_P(GnustepPasteboardCases, PrintsTheCopiedFiles) {
+TEST_P(GnustepPasteboardCases, PrintsTheCopiedFilesOrFails) {
   writePasteboard(GetParam().written);
-  expectOutput(runTool(), GetParam().json);
+  if (GetParam().status == 0) {
+    expectOutput(runTool(), GetParam().expected);
+  } else {
+    expectFailure(runTool(), GetParam().status, GetParam().expected);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Pasteboards, GnustepPasteboardCases, ::testing::ValuesIn(pasteboardCases),
@@ -98,6 +120,18 @@ INSTANTIATE_TEST_SUITE_P(Pasteboards, GnustepPasteboardCases, ::testing::ValuesI
 
 TEST_F(GnustepPasteboard, NothingEverCopiedGivesEmptyList) {
   expectOutput(runTool(), "[]");
+}
+
+// The pasteboard server dies while the tool waits for it to hand over the file names: AppKit
+// raises, and the tool ends with its one line instead of aborting.
+TEST_F(GnustepPasteboard, ServerLostDuringTheReadIsReported) {
+  Background owner(
+      {PASTEBOARD_WRITER_BINARY, "--kill-server-on-read", std::to_string(server->pid())},
+      environment());
+  ASSERT_EQ(owner.readLine(std::chrono::seconds(10)), "ready");
+  expectFailure(runTool(), 69,
+                "the pasteboard server could not be reached or went away "
+                "(NSPasteboardCommunicationException: ");
 }
 
 TEST_F(GnustepPasteboard, ReadingLeavesThePasteboardAlone) {

@@ -13,6 +13,7 @@ namespace {
 using clipfiles::decodeFileList;
 using clipfiles::FileURL;
 using clipfiles::FileURLList;
+using clipfiles::hasValidPathEscapes;
 using clipfiles::ListFormat;
 using Paths = std::optional<std::vector<std::string>>;
 
@@ -109,6 +110,40 @@ TEST_P(DecodeFileList, GivesThePathsOrNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, DecodeFileList, ::testing::ValuesIn(decodeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The escape rule on its own, as the macOS reader applies it to a URL's escaped path: the same
+// answer as decoding a list with that path gives.
+struct EscapeCase {
+  const char* name;
+  std::string path;
+  bool valid;
+};
+void PrintTo(const EscapeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const EscapeCase escapeCases[] = {
+    {"NoEscapes", "/tmp/a b/é", true},
+    {"SpaceUtf8AndRawBytes", "/b%20c/caf%C3%a9/latin%E9", true},
+    {"EscapedPercentSign", "/100%252F", true},
+    {"EncodedNul", "/a%00b", false},
+    {"EncodedSlash", "/a%2Fb", false},
+    {"LowerCaseEncodedSlash", "/a%2fb", false},
+    {"LaterEscapeChecked", "/a%20b%2F", false},
+    {"TruncatedEscape", "/a%2", false},
+    {"NonHexEscape", "/a%zz", false},
+};
+
+class PathEscapes : public ::testing::TestWithParam<EscapeCase> {};
+
+TEST_P(PathEscapes, AreValidWhenDecodingKeepsTheFile) {
+  EXPECT_EQ(hasValidPathEscapes(GetParam().path), GetParam().valid);
+  EXPECT_EQ(decodeFileList("file://" + GetParam().path, ListFormat::uriList, host).has_value(),
+            GetParam().valid);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PathEscapes, ::testing::ValuesIn(escapeCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -43,32 +43,6 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
   return 0;
 }
 
-}  // namespace
-
-// Well-formed UTF-8 as it is; every other byte and every control character (C0, DEL and C1) as
-// \xHH, so that a name can't garble the terminal or forge a line.
-std::string printableText(std::string_view text) {
-  std::string shown;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    std::size_t length = utf8SequenceLength(text, i);
-    const bool c1Control =
-        length == 2 && byte == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0;
-    if (c1Control) length = 0;  // shown byte by byte
-    if (length == 0 || byte < 0x20 || byte == 0x7f || byte == '\\') {
-      shown += byte == '\\' ? "\\\\"
-                            : std::string{'\\', 'x', hexDigits[byte >> 4], hexDigits[byte & 15]};
-      ++i;
-    } else {
-      shown.append(text, i, length);
-      i += length;
-    }
-  }
-  return shown;
-}
-
-namespace {
-
 // The escape that JSON text needs for each ASCII byte; length 0 for one that stands for itself.
 // Bytes from 0x80 up stand for themselves too, once checked to be well-formed UTF-8.
 struct Escape {
@@ -131,6 +105,28 @@ char* writeString(char* out, std::string_view path) {
 }
 
 }  // namespace
+
+// Well-formed UTF-8 is kept, every other byte and every control character (C0, DEL and C1)
+// becomes \xHH, and "\" is doubled, so that a name can't garble the terminal.
+std::string printableText(std::string_view text) {
+  std::string shown;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    std::size_t length = utf8SequenceLength(text, i);
+    const bool c1Control =
+        length == 2 && byte == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0;
+    if (c1Control) length = 0;  // shown byte by byte
+    if (length == 0 || byte < 0x20 || byte == 0x7f || byte == '\\') {
+      shown += byte == '\\' ? "\\\\"
+                            : std::string{'\\', 'x', hexDigits[byte >> 4], hexDigits[byte & 15]};
+      ++i;
+    } else {
+      shown.append(text, i, length);
+      i += length;
+    }
+  }
+  return shown;
+}
 
 // Measures first, then writes into a buffer of the exact size: no growth, no copies.
 LargeBuffer encodePathList(std::span<const std::string_view> paths) {

@@ -48,8 +48,9 @@ std::vector<std::string_view> makePathList(const FileURLList& urls);
 // Throws Failure (dataError) if a path is not valid UTF-8, as JSON text cannot carry it.
 LargeBuffer encodePathList(std::span<const std::string_view> paths);
 
-// `text` as one printable line for a message: well-formed UTF-8 as it is, other bytes and
-// control characters as \xHH escapes, and "\" as "\\".
+// `text` as one printable line for a message, such as a path or a name from the clipboard:
+// well-formed UTF-8 as it is, other bytes and control characters as \xHH escapes, and "\" as
+// "\\", so that it keeps to one line and cannot control the terminal.
 std::string printableText(std::string_view text);
 
 // Writes all of `data` to standard output. Throws Failure (ioError) if it cannot.

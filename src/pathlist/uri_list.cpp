@@ -41,22 +41,28 @@ std::size_t schemeLength(std::string_view uri) {
   return i < uri.size() && uri[i] == ':' ? i : 0;
 }
 
+// The byte that the escape "%XX" at the start of `escape` stands for; -1 when the escape is cut
+// short or not hexadecimal, or stands for NUL or "/".
+int escapedNameByte(std::string_view escape) {
+  if (escape.size() < 3) return -1;
+  const int high = hexValue(escape[1]);
+  const int low = hexValue(escape[2]);
+  if (high < 0 || low < 0) return -1;
+  const int byte = high * 16 + low;
+  return byte == 0 || byte == '/' ? -1 : byte;
+}
+
 // Decodes the percent-escapes of a path into raw bytes in `decoded`. False when an escape is
-// cut short or not hexadecimal, or decodes to NUL (no file name holds it) or "/" (it would
-// split a name).
+// not one that hasValidPathEscapes accepts.
 bool percentDecode(std::string_view encoded, std::string& decoded) {
   decoded.clear();
   for (;;) {
     const std::size_t escape = encoded.find('%');
     decoded.append(encoded.substr(0, escape));
     if (escape == std::string_view::npos) return true;
-    if (escape + 2 >= encoded.size()) return false;
-    const int high = hexValue(encoded[escape + 1]);
-    const int low = hexValue(encoded[escape + 2]);
-    if (high < 0 || low < 0) return false;
-    const char byte = static_cast<char>(high * 16 + low);
-    if (byte == '\0' || byte == '/') return false;
-    decoded += byte;
+    const int byte = escapedNameByte(encoded.substr(escape));
+    if (byte < 0) return false;
+    decoded += static_cast<char>(byte);
     encoded.remove_prefix(escape + 3);
   }
 }
@@ -102,6 +108,14 @@ EntryKind decodeEntry(std::string_view uri, std::string_view hostName, std::stri
 }
 
 }  // namespace
+
+bool hasValidPathEscapes(std::string_view encodedPath) {
+  for (std::size_t escape = encodedPath.find('%'); escape != std::string_view::npos;
+       escape = encodedPath.find('%', escape + 3)) {
+    if (escapedNameByte(encodedPath.substr(escape)) < 0) return false;
+  }
+  return true;
+}
 
 std::optional<FileURLList> decodeFileList(std::string_view text, ListFormat format,
                                           std::string_view hostName) {

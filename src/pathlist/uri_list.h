@@ -27,6 +27,12 @@ inline constexpr std::array<FileListType, 3> fileListTypes{{
     {"x-special/mate-copied-files", ListFormat::copiedFiles},
 }};
 
+// True when every percent-escape in a URI's still-escaped path is whole, is hexadecimal and
+// stands for neither NUL (no file name holds it) nor "/" (it would split a name): the decoded
+// path is then the file the URI names. decodeFileList refuses a list with any other escape;
+// the macOS reader applies the same rule to the pasteboard's URLs.
+bool hasValidPathEscapes(std::string_view encodedPath);
+
 // The file URLs that `text` lists, in order, duplicates kept. URIs of other schemes, and file
 // URIs that name another host, are skipped. Nothing when any entry is not a well-formed URI:
 // a list is taken whole or not at all. `hostName` is the name that counts as this machine.

@@ -43,3 +43,13 @@ NSPasteboardReadingOptionKey const NSPasteboardURLReadingFileURLsOnlyKey =
 }
 
 @end
+
+// GNUstep's NSURL keeps the escaped form of its path, from the parse that -path decodes; this
+// method of its own gives it.
+@interface NSURL (GNUstepEscapedPath)
+- (NSString*)_pathWithEscapes:(BOOL)withEscapes;
+@end
+
+CFStringRef CFURLCopyPath(CFURLRef url) {
+  return (CFStringRef)[[(NSURL*)url _pathWithEscapes:YES] copy];
+}

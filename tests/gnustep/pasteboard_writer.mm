@@ -3,16 +3,40 @@
 //
 //   pasteboard_writer --wait            waits until the pasteboard server answers
 //   pasteboard_writer --change-count    prints the pasteboard's change count
+//   pasteboard_writer --kill-server-on-read PID
 //   pasteboard_writer [file=NAME]... [text=STRING] [url=URL]
+//
+// --kill-server-on-read promises file names and prints "ready"; when the server (process PID)
+// asks for them, because a reader wants them, it kills the server instead of answering, so
+// that the server goes away in the middle of the read. It gives up after 60 seconds.
 //
 // The last form declares the types given, and only those: file names in order as
 // NSFilenamesPboardType, text as NSStringPboardType, a URL as NSURLPboardType. With no
 // arguments it empties the pasteboard. Exits with 1 when the server cannot be reached, 2 on
 // bad usage.
 #import <AppKit/AppKit.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+// The owner of promised data that kills the pasteboard server when asked for it.
+@interface ServerKiller : NSObject {
+ @public
+  pid_t server;
+}
+@end
+
+@implementation ServerKiller
+- (void)pasteboard:(NSPasteboard*)pasteboard provideDataForType:(NSString*)type {
+  (void)pasteboard;
+  (void)type;
+  ::kill(server, SIGKILL);
+  ::_exit(0);
+}
+@end
 
 namespace {
 
@@ -28,6 +52,19 @@ bool waitForServer() {
     [NSThread sleepForTimeInterval:0.01];
   }
   return false;
+}
+
+int killServerOnRead(const char* pid) {
+  char* end = nullptr;
+  const long server = std::strtol(pid, &end, 10);
+  if (*pid == '\0' || *end != '\0' || server <= 0) return 2;
+  ServerKiller* owner = [[[ServerKiller alloc] init] autorelease];
+  owner->server = static_cast<pid_t>(server);
+  [[NSPasteboard generalPasteboard] declareTypes:@[ NSFilenamesPboardType ] owner:owner];
+  std::printf("ready\n");
+  std::fflush(stdout);
+  [[NSRunLoop currentRunLoop] runUntilDate:[NSDate dateWithTimeIntervalSinceNow:60]];
+  return 1;
 }
 
 int writePasteboard(int argc, char** argv) {
@@ -79,7 +116,9 @@ int main(int argc, char** argv) {
       std::printf("%d\n", [[NSPasteboard generalPasteboard] changeCount]);
       return 0;
     }
-    const int status = writePasteboard(argc, argv);
+    const int status = argc == 3 && std::strcmp(argv[1], "--kill-server-on-read") == 0
+                           ? killServerOnRead(argv[2])
+                           : writePasteboard(argc, argv);
     if (status == 2) std::fprintf(stderr, "pasteboard_writer: bad arguments\n");
     return status;
   }
