@@ -34,6 +34,8 @@ class ReadDeadline {
     return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
   }
   [[nodiscard]] bool expired() const { return Clock::now() >= end_; }
+  // When the whole read must end.
+  [[nodiscard]] Clock::time_point end() const { return end_; }
 
  private:
   Clock::time_point end_ = Clock::now() + readLimit;

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "clipboard/backends.h"
+#include "clipboard/file_descriptor.h"
 #include "clipboard/limits.h"
 #include "ext-data-control-v1-client-protocol.h"
 #include "pathlist/buffer.h"
@@ -48,14 +49,6 @@ struct Destroyer {
 };
 template <typename T, auto destroy>
 using Owned = std::unique_ptr<T, Destroyer<destroy>>;
-
-struct FileDescriptor {
-  int fd;
-  explicit FileDescriptor(int owned) : fd(owned) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() { ::close(fd); }
-};
 
 using Display = Owned<wl_display, wl_display_disconnect>;
 using Registry = Owned<wl_registry, wl_registry_destroy>;

@@ -221,18 +221,16 @@ class ReadProgress {
     changed_.notify_all();
   }
 
-  // Waits for the read to end; false if the owner, once asked, took longer than idleLimit.
-  // Until then the wait has no limit of its own: the reader's only wait on another program
-  // before the request, for the clipboard to be opened, is limited where it happens.
-  bool waitForEnd() {
+  // Waits for the read to end; false if the owner, once asked, took longer than idleLimit, or
+  // the whole read took longer than readLimit. Before the request the wait has no shorter
+  // limit of its own: the reader's only wait on another program then, for the clipboard to be
+  // opened, is limited where it happens.
+  bool waitForEnd(const ReadDeadline& deadline) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return stage_ != Stage::preparing; });
-    if (!changed_.wait_until(lock, ownerAsked_ + idleLimit,
-                             [&] { return stage_ != Stage::askingOwner; })) {
-      return false;
-    }
-    changed_.wait(lock, [&] { return stage_ == Stage::finished; });
-    return true;
+    return changed_.wait_until(lock, deadline.end(), [&] { return stage_ != Stage::preparing; }) &&
+           changed_.wait_until(lock, std::min(ownerAsked_ + idleLimit, deadline.end()),
+                               [&] { return stage_ != Stage::askingOwner; }) &&
+           changed_.wait_until(lock, deadline.end(), [&] { return stage_ == Stage::finished; });
   }
 
   // Once waitForEnd has returned true.
@@ -269,6 +267,7 @@ std::optional<FileURLList> readClipboard(ReadProgress& progress) {
 }  // namespace
 
 std::optional<FileURLList> readWindowsFileURLs() {
+  const ReadDeadline deadline;
   const auto progress = std::make_shared<ReadProgress>();
   std::thread reader([progress] {
     std::optional<FileURLList> urls;
@@ -280,9 +279,9 @@ std::optional<FileURLList> readWindowsFileURLs() {
     }
     progress->finish(std::move(urls), error);
   });
-  if (!progress->waitForEnd()) {
+  if (!progress->waitForEnd(deadline)) {
     reader.detach();
-    throwOwnerSilent("did not hand over the file list");
+    throwOwnerSilent(deadline, "did not hand over the file list");
   }
   reader.join();
   return progress->result();

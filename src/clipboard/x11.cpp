@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "clipboard/backends.h"
+#include "clipboard/file_descriptor.h"
 #include "clipboard/limits.h"
 #include "pathlist/buffer.h"
 #include "pathlist/path_list.h"
@@ -88,17 +89,6 @@ struct Transfer {
 [[noreturn]] void throwConnectionLost() {
   throw Failure(ExitStatus::ioError, "lost the connection to the X display");
 }
-
-// Owns a file descriptor.
-struct FileDescriptor {
-  int fd;
-  explicit FileDescriptor(int owned) : fd(owned) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-};
 
 // Standard error sent into a pipe until destroyed, so that what a library writes there can be
 // read back rather than reach the user.
