@@ -89,6 +89,11 @@ bool writeFile(HANDLE file, std::string_view data) {
   return true;
 }
 
+// Writes all of `text` to `handle`, as text to a console or as bytes to anything else.
+bool writeAll(HANDLE handle, std::string_view text) {
+  return isConsole(handle) ? writeConsole(handle, text) : writeFile(handle, text);
+}
+
 }  // namespace
 
 void writeStandardOutput(std::string_view data) {
@@ -96,7 +101,7 @@ void writeStandardOutput(std::string_view data) {
   if (output == nullptr || output == INVALID_HANDLE_VALUE) {
     throw Failure(ExitStatus::ioError, "cannot write to standard output: it is not open");
   }
-  if (!(isConsole(output) ? writeConsole(output, data) : writeFile(output, data))) {
+  if (!writeAll(output, data)) {
     throw Failure(ExitStatus::ioError,
                   "cannot write to standard output: " + describeWriteError(GetLastError()));
   }
@@ -105,11 +110,7 @@ void writeStandardOutput(std::string_view data) {
 void writeStandardError(std::string_view line) {
   const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
   if (error == nullptr || error == INVALID_HANDLE_VALUE) return;
-  if (isConsole(error)) {
-    writeConsole(error, line);
-  } else {
-    writeFile(error, line);
-  }
+  writeAll(error, line);  // on failure there is nowhere left to say so
 }
 
 }  // namespace clipfiles
