@@ -233,4 +233,37 @@ TEST_F(BackendChoice, X11WhenTheCompositorHasNoDataControl) {
                 "data-control protocol), and DISPLAY is not set for X11");
 }
 
+// A program started outside the session's environment has neither display variable; like
+// libwayland, the tool then looks for wayland-0 in XDG_RUNTIME_DIR before it gives up.
+Environment withoutDisplays(const std::string& runtime) {
+  return Environment::current()
+      .unset("WAYLAND_DISPLAY")
+      .unset("WAYLAND_SOCKET")
+      .unset("DISPLAY")
+      .set("XDG_RUNTIME_DIR", runtime);
+}
+
+TEST(DefaultWaylandDisplay, ReadWhenNoDisplayIsSet) {
+  const Sway sway;
+  const TemporaryDirectory runtime;
+  const TemporaryDirectory files;
+  ASSERT_EQ(::symlink(sway.socket().c_str(), (runtime.path() + "/wayland-0").c_str()), 0);
+  const Background owner =
+      startWlCopy(withoutDisplays(runtime.path()), "text/uri-list", files.write(typicalList));
+  expectOutput(runTool(withoutDisplays(runtime.path())), typicalJson);
+}
+
+TEST(DefaultWaylandDisplay, SaysWhatItTried) {
+  const Weston weston;  // listens at wayland-0, without data-control
+  const std::string westonRuntime = weston.socket().substr(0, weston.socket().rfind('/'));
+  expectFailure(runTool(withoutDisplays(westonRuntime)), 69,
+                "the compositor at the default Wayland display \"" + weston.socket() +
+                    "\" does not let programs without a window read the clipboard");
+  const TemporaryDirectory empty;
+  expectFailure(runTool(withoutDisplays(empty.path())), 69,
+                "neither WAYLAND_DISPLAY nor DISPLAY is set, and no compositor answers at the "
+                "default Wayland display \"" +
+                    empty.path() + "/wayland-0\"");
+}
+
 }  // namespace

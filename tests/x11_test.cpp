@@ -190,7 +190,11 @@ const DisplayCase displayCases[] = {
 class X11DisplayErrors : public ::testing::TestWithParam<DisplayCase> {};
 
 TEST_P(X11DisplayErrors, NoDisplayIsAnError) {
-  Environment environment = Environment::current().unset("WAYLAND_DISPLAY");
+  // Without XDG_RUNTIME_DIR there is no default Wayland display to try either.
+  Environment environment = Environment::current()
+                                .unset("WAYLAND_DISPLAY")
+                                .unset("WAYLAND_SOCKET")
+                                .unset("XDG_RUNTIME_DIR");
   if (GetParam().display == nullptr) {
     environment.unset("DISPLAY");
   } else {

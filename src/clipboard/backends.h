@@ -16,7 +16,8 @@ std::optional<FileURLList> readWindowsFileURLs();  // Windows clipboard, CF_HDRO
 // How far a Wayland read got: the selection was read, or why it could not be.
 enum class WaylandAccess {
   read,
-  notSet,         // neither WAYLAND_SOCKET nor WAYLAND_DISPLAY is set
+  notSet,         // neither WAYLAND_SOCKET nor WAYLAND_DISPLAY is set (nor XDG_RUNTIME_DIR, for
+                  // the default display)
   unreachable,    // no compositor answers there
   noDataControl,  // the compositor opens its clipboard to no client without a window
   noSeat,         // the compositor has no seat, and so no clipboard
@@ -26,6 +27,11 @@ struct WaylandRead {
   std::optional<FileURLList> urls;  // when read
   std::string where;                // the compositor, for messages: the Wayland display "NAME"
 };
-WaylandRead readWaylandFileURLs(const ReadDeadline& deadline);  // compositor with data-control
+// Which compositor to read: the one that WAYLAND_SOCKET or WAYLAND_DISPLAY names, or, for a
+// program started outside the session's environment (a user service, cron), libwayland's
+// default display, wayland-0 in XDG_RUNTIME_DIR.
+enum class WaylandDisplay { named, fallback };
+// The selection of a compositor with data-control.
+WaylandRead readWaylandFileURLs(const ReadDeadline& deadline, WaylandDisplay which);
 
 }  // namespace clipfiles

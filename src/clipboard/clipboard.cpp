@@ -27,14 +27,26 @@ std::optional<FileURLList> readFileURLs() {
 
 // A Wayland session's own clipboard comes first, when its compositor opens it through
 // data-control; X11 otherwise, which also serves Wayland desktops whose compositor mirrors the
-// clipboard to XWayland (GNOME). Both readers keep to the one deadline of the whole read.
+// clipboard to XWayland (GNOME). With neither display named, as in a program started outside
+// the session's environment, the default Wayland display is tried, as libwayland and wl-paste
+// do. Every reader keeps to the one deadline of the whole read.
 std::optional<FileURLList> readFileURLs() {
   const ReadDeadline deadline;
-  WaylandRead wayland = readWaylandFileURLs(deadline);
+  WaylandRead wayland = readWaylandFileURLs(deadline, WaylandDisplay::named);
   if (wayland.access == WaylandAccess::read) return std::move(wayland.urls);
   const char* x11Display = std::getenv("DISPLAY");
   if (x11Display != nullptr && *x11Display != '\0') return readX11FileURLs(deadline);
 
+  const std::string noDisplay =
+      "no display to read the clipboard from: neither WAYLAND_DISPLAY nor DISPLAY is set";
+  if (wayland.access == WaylandAccess::notSet) {
+    wayland = readWaylandFileURLs(deadline, WaylandDisplay::fallback);
+    if (wayland.access == WaylandAccess::read) return std::move(wayland.urls);
+    if (wayland.access == WaylandAccess::unreachable) {
+      throw Failure(ExitStatus::unavailable,
+                    noDisplay + ", and no compositor answers at " + wayland.where);
+    }
+  }
   const std::string noX11 = ", and DISPLAY is not set for X11";
   switch (wayland.access) {
     case WaylandAccess::unreachable:
@@ -48,10 +60,7 @@ std::optional<FileURLList> readFileURLs() {
     case WaylandAccess::noSeat:
       throw Failure(ExitStatus::unavailable, "the compositor at " + wayland.where +
                                                  " has no seat, so it has no clipboard" + noX11);
-    default:
-      throw Failure(ExitStatus::unavailable,
-                    "no display to read the clipboard from: neither WAYLAND_DISPLAY nor DISPLAY "
-                    "is set");
+    default: throw Failure(ExitStatus::unavailable, noDisplay);
   }
 }
 

@@ -282,17 +282,25 @@ std::optional<FileURLList> readSelection(const Compositor& compositor, wl_regist
   return FileURLList{};
 }
 
+// The display that libwayland and wl-paste connect to when WAYLAND_DISPLAY is not set.
+constexpr const char* defaultDisplay = "wayland-0";
+
 // libwayland reports some failures on standard error itself, such as an XDG_RUNTIME_DIR that is
 // not set; the tool says in its own words what went wrong.
 void discardLibraryMessage(const char* /*format*/, va_list /*arguments*/) {}
 
-// The compositor the environment names, as libwayland finds it: an inherited connection in
-// WAYLAND_SOCKET first, then WAYLAND_DISPLAY. Empty when neither is set.
-std::string describeCompositor() {
+// The compositor to read, as libwayland finds it: an inherited connection in WAYLAND_SOCKET
+// first, then WAYLAND_DISPLAY; or the default display. Empty when there is none to try.
+std::string describeCompositor(WaylandDisplay which) {
   const auto value = [](const char* name) -> std::string_view {
     const char* set = std::getenv(name);
     return set != nullptr ? set : "";
   };
+  if (which == WaylandDisplay::fallback) {
+    if (value("XDG_RUNTIME_DIR").empty()) return {};
+    return "the default Wayland display \"" + printableText(value("XDG_RUNTIME_DIR")) + "/" +
+           defaultDisplay + "\"";
+  }
   if (!value("WAYLAND_SOCKET").empty()) {
     return "the Wayland connection inherited in WAYLAND_SOCKET (\"" +
            printableText(value("WAYLAND_SOCKET")) + "\")";
@@ -305,13 +313,13 @@ std::string describeCompositor() {
 
 }  // namespace
 
-WaylandRead readWaylandFileURLs(const ReadDeadline& deadline) {
-  std::string where = describeCompositor();
+WaylandRead readWaylandFileURLs(const ReadDeadline& deadline, WaylandDisplay which) {
+  std::string where = describeCompositor(which);
   if (where.empty()) return {WaylandAccess::notSet, std::nullopt, {}};
   wl_log_set_handler_client(discardLibraryMessage);
   // libwayland takes WAYLAND_SOCKET out of the environment as it uses it, so `where` is named
   // before connecting.
-  Display display(wl_display_connect(nullptr));
+  Display display(wl_display_connect(which == WaylandDisplay::fallback ? defaultDisplay : nullptr));
   if (!display) return {WaylandAccess::unreachable, std::nullopt, std::move(where)};
   const Compositor compositor{std::move(display), where, deadline};
   const Registry registry(wl_display_get_registry(compositor.get()));
