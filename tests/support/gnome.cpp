@@ -2,10 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+#include <xcb/xcb.h>
+
 #include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 namespace testing_support {
@@ -42,6 +51,29 @@ std::string findXwaylandCookie(const std::string& runtime) {
   return cookie;
 }
 
+// What `display`'s screen shows, as one number that changes when the picture does.
+std::size_t screenContent(const std::string& display) {
+  const std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> connection(
+      xcb_connect(display.c_str(), nullptr), xcb_disconnect);
+  xcb_connection_t* c = connection.get();
+  if (xcb_connection_has_error(c) != 0) throw std::runtime_error("cannot connect to " + display);
+  const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+  const std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> image(
+      xcb_get_image_reply(c,
+                          xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, 0, 0,
+                                        screen->width_in_pixels, screen->height_in_pixels, ~0U),
+                          nullptr),
+      std::free);
+  if (!image) throw std::runtime_error("cannot read the screen of " + display);
+  return std::hash<std::string_view>{}(
+      std::string_view(reinterpret_cast<const char*>(xcb_get_image_data(image.get())),
+                       static_cast<std::size_t>(xcb_get_image_data_length(image.get()))));
+}
+
+// Where Nautilus's file view is, in its window in the middle of mutter's.
+constexpr int viewX = 400;
+constexpr int viewY = 350;
+
 // One key chord, pressed slowly: Nautilus loses chords whose keys come all at once.
 void pressChord(const std::string& hostDisplay, const std::string& modifier,
                 const std::string& key) {
@@ -52,7 +84,40 @@ void pressChord(const std::string& hostDisplay, const std::string& modifier,
 
 }  // namespace
 
-Gnome::Gnome() : host_({"-screen", "0", "1024x768x24"}) {
+// The hierarchies where systemd keeps its units: the named v1 one and the unified one (v2).
+Gnome::UnitCgroup::UnitCgroup() {
+  static int made = 0;
+  const std::string unit = "user.slice/user-" + std::to_string(::getuid()) + ".slice/user@" +
+                           std::to_string(::getuid()) + ".service/app.slice/clipfiles-test-" +
+                           std::to_string(::getpid()) + "-" + std::to_string(++made) + ".service";
+  for (const char* root : {"/sys/fs/cgroup/systemd", "/sys/fs/cgroup/unified", "/sys/fs/cgroup"}) {
+    const std::filesystem::path procs = std::filesystem::path(root) / "cgroup.procs";
+    if (!std::filesystem::exists(procs)) continue;
+    const std::string path = std::string(root) + "/" + unit;
+    std::filesystem::create_directories(path);
+    paths_.push_back(path);
+  }
+  if (paths_.empty()) throw std::runtime_error("no cgroup hierarchy to run mutter in as a unit");
+}
+
+Gnome::UnitCgroup::~UnitCgroup() {
+  for (const std::string& path : paths_) {
+    // Emptied by mutter's exit; walk up through the parents this made.
+    for (std::filesystem::path dir = path; dir.filename() != "user.slice";
+         dir = dir.parent_path()) {
+      if (::rmdir(dir.c_str()) != 0) break;
+    }
+  }
+}
+
+std::vector<std::string> Gnome::UnitCgroup::enter(std::vector<std::string> command) const {
+  std::string script;
+  for (const std::string& path : paths_) script += "echo $$ > '" + path + "/cgroup.procs' && ";
+  command.insert(command.begin(), {"sh", "-c", script + "exec \"$@\"", "sh"});
+  return command;
+}
+
+Gnome::Gnome(XwaylandStart start) : host_({"-screen", "0", "1024x768x24"}) {
   // Tracker's miner can fail on a fresh database and take Nautilus down with it at start-up;
   // the session's bus starts a stand-in that exits at once.
   const std::string services = home_.path() + "/data/dbus-1/services";
@@ -68,9 +133,11 @@ Gnome::Gnome() : host_({"-screen", "0", "1024x768x24"}) {
 
   // mutter names its Xwayland on standard error: "Using public X11 display :1, (using :2 for
   // managed services)".
-  mutter_.emplace(std::vector<std::string>{"sh", "-c", "exec \"$@\" 2>&1", "sh", "mutter",
-                                           "--nested", "--wayland", "--wayland-display=wayland-0"},
-                  environment().set("DISPLAY", host_.display()));
+  std::vector<std::string> command{
+      "sh",     "-c",       "exec \"$@\" 2>&1", "sh",
+      "mutter", "--nested", "--wayland",        "--wayland-display=wayland-0"};
+  if (start == XwaylandStart::onDemand) command = cgroup_.emplace().enter(command);
+  mutter_.emplace(command, environment().set("DISPLAY", host_.display()));
   const std::string marker = "Using public X11 display ";
   while (x11Display_.empty()) {
     const std::optional<std::string> line = mutter_->readLine(20s);
@@ -82,6 +149,11 @@ Gnome::Gnome() : host_({"-screen", "0", "1024x768x24"}) {
   }
   waylandSocket_ = runtime_.path() + "/wayland-0";
   xauthority_ = findXwaylandCookie(runtime_.path());
+}
+
+bool Gnome::xwaylandRunning() const {
+  return run({"pgrep", "-f", "Xwayland .*-auth " + xauthority_}, Environment::current()).status ==
+         0;
 }
 
 Environment Gnome::environment() const {
@@ -101,10 +173,24 @@ Environment Gnome::environment() const {
 }
 
 Nautilus::Nautilus(const Gnome& gnome, const std::string& folder) : gnome_(gnome), folder_(folder) {
+  const std::size_t empty = screenContent(gnome.hostDisplay());
   process_.emplace(std::vector<std::string>{"nautilus", "--new-window", folder},
                    gnome.environment()
                        .set("GDK_BACKEND", "wayland")
                        .set("WAYLAND_DISPLAY", gnome.waylandSocket()));
+  // Nautilus takes keys once its window shows the folder: when the screen has changed, and
+  // then stays the same for half a second.
+  std::size_t shown = empty;
+  int still = 0;
+  const bool settled = waitUntil(
+      [&] {
+        const std::size_t now = screenContent(gnome.hostDisplay());
+        still = now == shown ? still + 1 : 0;
+        shown = now;
+        return shown != empty && still >= 5;
+      },
+      20s);
+  if (!settled) throw std::runtime_error("Nautilus showed no window");
 }
 
 Nautilus::~Nautilus() {
@@ -124,17 +210,20 @@ std::string x11Clipboard(const Gnome& gnome, const std::string& type) {
 
 }  // namespace
 
-void Nautilus::selectAllAnd(Gesture gesture) {
+void Nautilus::typeSelectAllAnd(Gesture gesture) const {
+  run({"xdotool", "mousemove", std::to_string(viewX), std::to_string(viewY), "click", "1", "sleep",
+       "0.3"},
+      Environment::current().set("DISPLAY", gnome_.hostDisplay()));
+  pressChord(gnome_.hostDisplay(), "ctrl", "a");
+  pressChord(gnome_.hostDisplay(), "ctrl", gesture == Gesture::copy ? "c" : "x");
+}
+
+void Nautilus::selectAllAnd(Gesture gesture) const {
   const std::string expected =
       (gesture == Gesture::copy ? "copy\n" : "cut\n") + std::string("file://") + folder_ + "/";
-  // Until its window is up, Nautilus takes no keys: click into its file view and type again
-  // until the clipboard holds the folder.
   const bool copied = waitUntil(
       [&] {
-        run({"xdotool", "mousemove", "400", "350", "click", "1"},
-            Environment::current().set("DISPLAY", gnome_.hostDisplay()));
-        pressChord(gnome_.hostDisplay(), "ctrl", "a");
-        pressChord(gnome_.hostDisplay(), "ctrl", gesture == Gesture::copy ? "c" : "x");
+        typeSelectAllAnd(gesture);
         return waitUntil(
             [&] {
               return x11Clipboard(gnome_, "x-special/gnome-copied-files").starts_with(expected);

@@ -4,15 +4,20 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "support/process.h"
 #include "support/x11.h"
 
 namespace testing_support {
 
+// When mutter starts Xwayland: with the desktop, or when the first X11 client connects, as in a
+// real GNOME session, where mutter runs as a systemd user unit.
+enum class XwaylandStart { atOnce, onDemand };
+
 class Gnome {
  public:
-  Gnome();
+  explicit Gnome(XwaylandStart start = XwaylandStart::atOnce);
   Gnome(const Gnome&) = delete;
   Gnome& operator=(const Gnome&) = delete;
 
@@ -22,15 +27,31 @@ class Gnome {
   // mutter's Xwayland, and the cookie it takes.
   const std::string& x11Display() const { return x11Display_; }
   const std::string& xauthority() const { return xauthority_; }
+  bool xwaylandRunning() const;
   // The X server that mutter's window is on, where keys are typed.
   const std::string& hostDisplay() const { return host_.display(); }
   // What the desktop's own programs see: its bus, runtime directory and home, no display.
   Environment environment() const;
 
  private:
+  // A cgroup named like a systemd user unit's, for mutter to run in; removed once it is empty.
+  class UnitCgroup {
+   public:
+    UnitCgroup();
+    UnitCgroup(const UnitCgroup&) = delete;
+    UnitCgroup& operator=(const UnitCgroup&) = delete;
+    ~UnitCgroup();
+    // Writes its own pid into the cgroup, then runs the command.
+    std::vector<std::string> enter(std::vector<std::string> command) const;
+
+   private:
+    std::vector<std::string> paths_;  // one in each hierarchy that has systemd's
+  };
+
   TemporaryDirectory runtime_;
   TemporaryDirectory home_;
   Xvfb host_;
+  std::optional<UnitCgroup> cgroup_;
   std::optional<Background> bus_;
   std::string busAddress_;
   std::optional<Background> mutter_;
@@ -49,9 +70,11 @@ class Nautilus {
   Nautilus& operator=(const Nautilus&) = delete;
   ~Nautilus();
 
-  // Selects the whole folder and copies or cuts it with the keyboard, as a user does; returns
-  // once the clipboard holds it.
-  void selectAllAnd(Gesture gesture);
+  // Clicks into the file view, selects the whole folder and copies or cuts it with the keyboard,
+  // as a user does. Keys typed before the window is up are lost.
+  void typeSelectAllAnd(Gesture gesture) const;
+  // The same, typed again until the clipboard holds the folder.
+  void selectAllAnd(Gesture gesture) const;
   // Quits, and returns once the clipboard no longer offers the file list.
   void quit();
 
