@@ -21,11 +21,13 @@ enum class WaylandAccess {
   unreachable,    // no compositor answers there
   noDataControl,  // the compositor opens its clipboard to no client without a window
   noSeat,         // the compositor has no seat, and so no clipboard
+  noLibrary,      // libwayland-client cannot be loaded
 };
 struct WaylandRead {
   WaylandAccess access;
   std::optional<FileURLList> urls;  // when read
   std::string where;                // the compositor, for messages: the Wayland display "NAME"
+  std::string libraryError;         // why libwayland-client cannot be loaded
 };
 // Which compositor to read: the one that WAYLAND_SOCKET or WAYLAND_DISPLAY names, or, for a
 // program started outside the session's environment (a user service, cron), libwayland's

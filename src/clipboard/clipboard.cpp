@@ -57,6 +57,10 @@ std::optional<FileURLList> readFileURLs() {
                         " does not let programs without a window read the clipboard (it has no "
                         "data-control protocol)" +
                         noX11);
+    case WaylandAccess::noLibrary:
+      throw Failure(ExitStatus::unavailable, "cannot load libwayland-client.so.0, which reading " +
+                                                 wayland.where + " needs: " + wayland.libraryError +
+                                                 noX11);
     case WaylandAccess::noSeat:
       throw Failure(ExitStatus::unavailable, "the compositor at " + wayland.where +
                                                  " has no seat, so it has no clipboard" + noX11);

@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
-#include <wayland-client.h>
 
 #include <algorithm>
 #include <array>
@@ -28,6 +27,7 @@
 #include "clipboard/backends.h"
 #include "clipboard/file_descriptor.h"
 #include "clipboard/limits.h"
+#include "clipboard/wayland_library.h"
 #include "ext-data-control-v1-client-protocol.h"
 #include "pathlist/buffer.h"
 #include "pathlist/uri_list.h"
@@ -50,7 +50,11 @@ struct Destroyer {
 template <typename T, auto destroy>
 using Owned = std::unique_ptr<T, Destroyer<destroy>>;
 
-using Display = Owned<wl_display, wl_display_disconnect>;
+// libwayland's own functions are not constants here: they are looked up when it is opened.
+struct Disconnect {
+  void operator()(wl_display* display) const noexcept { wl_display_disconnect(display); }
+};
+using Display = std::unique_ptr<wl_display, Disconnect>;
 using Registry = Owned<wl_registry, wl_registry_destroy>;
 using Seat = Owned<wl_seat, wl_seat_destroy>;
 using Callback = Owned<wl_callback, wl_callback_destroy>;
@@ -315,26 +319,30 @@ std::string describeCompositor(WaylandDisplay which) {
 
 WaylandRead readWaylandFileURLs(const ReadDeadline& deadline, WaylandDisplay which) {
   std::string where = describeCompositor(which);
-  if (where.empty()) return {WaylandAccess::notSet, std::nullopt, {}};
+  if (where.empty()) return {WaylandAccess::notSet, std::nullopt, {}, {}};
+  if (std::string why; loadWaylandLibrary(why) == nullptr) {
+    return {WaylandAccess::noLibrary, std::nullopt, std::move(where), std::move(why)};
+  }
   wl_log_set_handler_client(discardLibraryMessage);
   // libwayland takes WAYLAND_SOCKET out of the environment as it uses it, so `where` is named
   // before connecting.
   Display display(wl_display_connect(which == WaylandDisplay::fallback ? defaultDisplay : nullptr));
-  if (!display) return {WaylandAccess::unreachable, std::nullopt, std::move(where)};
+  if (!display) return {WaylandAccess::unreachable, std::nullopt, std::move(where), {}};
   const Compositor compositor{std::move(display), where, deadline};
   const Registry registry(wl_display_get_registry(compositor.get()));
   const Globals globals = listGlobals(registry.get(), compositor);
   if (globals.ext == 0 && globals.wlr == 0) {
-    return {WaylandAccess::noDataControl, std::nullopt, std::move(where)};
+    return {WaylandAccess::noDataControl, std::nullopt, std::move(where), {}};
   }
-  if (globals.seat == 0) return {WaylandAccess::noSeat, std::nullopt, std::move(where)};
+  if (globals.seat == 0) return {WaylandAccess::noSeat, std::nullopt, std::move(where), {}};
   const Seat seat(
       static_cast<wl_seat*>(wl_registry_bind(registry.get(), globals.seat, &wl_seat_interface, 1)));
   return {WaylandAccess::read,
           globals.ext != 0
               ? readSelection<ExtDataControl>(compositor, registry.get(), globals.ext, seat.get())
               : readSelection<WlrDataControl>(compositor, registry.get(), globals.wlr, seat.get()),
-          std::move(where)};
+          std::move(where),
+          {}};
 }
 
 }  // namespace clipfiles

@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
 #include <algorithm>
 #include <array>
@@ -25,6 +24,7 @@
 #include "clipboard/backends.h"
 #include "clipboard/file_descriptor.h"
 #include "clipboard/limits.h"
+#include "clipboard/xcb_library.h"
 #include "pathlist/buffer.h"
 #include "pathlist/path_list.h"
 #include "pathlist/uri_list.h"
@@ -412,6 +412,10 @@ std::optional<FileURLList> readFileList(const Session& session) {
 // took it, the read starts over once, and a second change ends the run. An owner that gave up
 // the clipboard as it answered (xclip -loops 1 does) was still the only one asked.
 std::optional<FileURLList> readX11FileURLs(const ReadDeadline& deadline) {
+  if (std::string why; loadXcbLibrary(why) == nullptr) {
+    throw Failure(ExitStatus::unavailable,
+                  "cannot load libxcb.so.1, which reading " + describeDisplay() + " needs: " + why);
+  }
   const Session session = openSession(deadline);
   for (int attempt = 1;; ++attempt) {
     const xcb_window_t owner = selectionOwner(session);
