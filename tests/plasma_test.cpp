@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <thread>
@@ -21,12 +22,19 @@ RunResult runTool(const Environment& environment) {
   return run({CLIPFILES_BINARY}, environment);
 }
 
-// Whether Xwayland's CLIPBOARD offers `type`, as xclip sees it, within 30 seconds.
-bool waitForX11Offer(const Environment& x11, const std::string& type) {
+// Whether xclip reads a list of `entries` files from Xwayland's CLIPBOARD within 30 seconds.
+// KWin hands the clipboard to Xwayland some time after an X11 window gets active.
+bool waitForX11List(const Environment& x11, std::size_t entries) {
   const auto deadline = std::chrono::steady_clock::now() + 30s;
   while (std::chrono::steady_clock::now() < deadline) {
-    const RunResult targets = run({"xclip", "-o", "-selection", "clipboard", "-t", "TARGETS"}, x11);
-    if (targets.status == 0 && targets.out.find(type + "\n") != std::string::npos) return true;
+    const RunResult list =
+        run({"xclip", "-o", "-selection", "clipboard", "-t", "text/uri-list"}, x11);
+    std::size_t found = 0;
+    for (std::size_t at = list.out.find("file://"); at != std::string::npos;
+         at = list.out.find("file://", at + 1)) {
+      ++found;
+    }
+    if (list.status == 0 && found == entries) return true;
     std::this_thread::sleep_for(50ms);
   }
   return false;
@@ -89,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(Dolphin, PlasmaDataControl, ::testing::ValuesIn(dataCon
 TEST_F(PlasmaDesktop, LargeFolderThroughXwayland) {
   plasma->copyFolder(large.path, 2000);
   const Background window = plasma->activateX11Window();
-  ASSERT_TRUE(waitForX11Offer(x11Only(), "text/uri-list"));
+  ASSERT_TRUE(waitForX11List(x11Only(), 2000));
   expectOutput(runTool(x11Only()), large.json);
 }
 

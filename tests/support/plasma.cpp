@@ -34,7 +34,7 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 std::optional<std::string> outputOf(const std::vector<std::string>& argv,
                                     const Environment& environment) {
   try {
-    const RunResult result = run(argv, environment, Output::capture, 3s);
+    const RunResult result = run(argv, environment, Output::capture, 2s);
     if (result.status == 0) return result.out;
   } catch (const std::runtime_error&) {
   }
@@ -132,16 +132,14 @@ void Plasma::startDolphin(const std::string& folder) {
   dolphin_.emplace(
       std::vector<std::string>{"dolphin", "--new-window", folder},
       environment().unset("DISPLAY").set("QT_QPA_PLATFORM", "wayland").set("LC_ALL", "C.UTF-8"));
+  // KWin takes a selection only from the window that has the keyboard.
   const std::string service = "org.kde.dolphin-" + std::to_string(dolphin_->pid());
-  if (!waitUntil(
-          [&] {
-            return outputOf({"qdbus", service, "/dolphin/Dolphin_1/actions/edit_copy"},
-                            environment())
-                .has_value();
-          },
-          startLimit)) {
-    throw std::runtime_error("Dolphin did not start");
-  }
+  const auto active = [&] {
+    return outputOf({"qdbus", service, "/dolphin/Dolphin_1",
+                     "org.kde.dolphin.MainWindow.isActiveWindow"},
+                    environment()) == "true\n";
+  };
+  if (!waitUntil(active, startLimit)) throw std::runtime_error("Dolphin's window never got active");
 }
 
 void Plasma::triggerDolphinAction(const std::string& action) const {
@@ -153,9 +151,8 @@ void Plasma::triggerDolphinAction(const std::string& action) const {
   }
 }
 
-// Dolphin lists a folder after its window shows, and KWin takes a selection only from the
-// window that has the keyboard: until both are so, a copy takes less or nothing, and it is
-// done again.
+// Dolphin lists a folder after its window shows: a copy before then takes less, and is done
+// again.
 void Plasma::copyFolder(const std::string& folder, std::size_t entries, bool cut) {
   startDolphin(folder);
   const Environment wayland = environment().unset("DISPLAY");
