@@ -1,0 +1,112 @@
+// The tool end to end against a real KDE Plasma desktop: KWin's Wayland session with Xwayland,
+// and Dolphin copying and cutting real folders through its own actions.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "clipboard_cases.h"
+#include "support/desktop.h"
+#include "support/plasma.h"
+#include "support/process.h"
+
+namespace {
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+RunResult runTool(const Environment& environment) {
+  return run({CLIPFILES_BINARY}, environment);
+}
+
+// Whether xclip reads a list of `entries` files from Xwayland's CLIPBOARD within 30 seconds.
+// KWin hands the clipboard to Xwayland some time after an X11 window gets active.
+bool waitForX11List(const Environment& x11, std::size_t entries) {
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const RunResult list =
+        run({"xclip", "-o", "-selection", "clipboard", "-t", "text/uri-list"}, x11);
+    std::size_t found = 0;
+    for (std::size_t at = list.out.find("file://"); at != std::string::npos;
+         at = list.out.find("file://", at + 1)) {
+      ++found;
+    }
+    if (list.status == 0 && found == entries) return true;
+    std::this_thread::sleep_for(50ms);
+  }
+  return false;
+}
+
+// One desktop for the suite: KWin and Xwayland take seconds to start.
+class PlasmaDesktop : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    files = std::make_unique<TemporaryDirectory>();
+    awkward = awkwardFolder(*files);
+    large = largeFolder(*files);
+    plasma = std::make_unique<Plasma>();
+  }
+  static void TearDownTestSuite() {
+    plasma.reset();
+    files.reset();
+  }
+
+  static Environment waylandOnly() { return plasma->environment().unset("DISPLAY"); }
+  static Environment x11Only() { return plasma->environment().unset("WAYLAND_DISPLAY"); }
+
+  static inline std::unique_ptr<TemporaryDirectory> files;
+  static inline CopiedFolder awkward;
+  static inline CopiedFolder large;
+  static inline std::unique_ptr<Plasma> plasma;
+};
+
+// What Dolphin puts on the clipboard, read through KWin's data-control. With DISPLAY set as
+// well the tool must still take Wayland's: Xwayland's clipboard is empty while no X11 window
+// is active.
+struct DataControlCase {
+  const char* name;
+  bool cut;
+  bool withDisplay;
+};
+void PrintTo(const DataControlCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const DataControlCase dataControlCases[] = {
+    {"CopyWaylandOnly", false, false},
+    {"CopyWithDisplayToo", false, true},
+    {"CutWaylandOnly", true, false},
+};
+
+class PlasmaDataControl : public PlasmaDesktop,
+                          public ::testing::WithParamInterface<DataControlCase> {};
+
+TEST_P(PlasmaDataControl, AwkwardFolderFromDolphin) {
+  plasma->copyFolder(awkward.path, 8, GetParam().cut);
+  expectOutput(runTool(GetParam().withDisplay ? plasma->environment() : waylandOnly()),
+               awkward.json);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dolphin, PlasmaDataControl, ::testing::ValuesIn(dataControlCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Through Xwayland alone the list, far larger than one piece, arrives by INCR.
+TEST_F(PlasmaDesktop, LargeFolderThroughXwayland) {
+  plasma->copyFolder(large.path, 2000);
+  const Background window = plasma->activateX11Window();
+  ASSERT_TRUE(waitForX11List(x11Only(), 2000));
+  expectOutput(runTool(x11Only()), large.json);
+}
+
+// Dolphin owns what it copied: once it has quit, KWin's clipboard is empty.
+TEST_F(PlasmaDesktop, DolphinQuittingTakesTheListAway) {
+  plasma->copyFolder(awkward.path, 8);
+  expectOutput(runTool(waylandOnly()), awkward.json);
+  plasma->quitDolphin();
+  expectOutput(runTool(waylandOnly()), "[]");
+}
+
+}  // namespace
