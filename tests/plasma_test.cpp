@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstddef>
 #include <memory>
 #include <string>
 #include <thread>
@@ -22,19 +21,17 @@ RunResult runTool(const Environment& environment) {
   return run({CLIPFILES_BINARY}, environment);
 }
 
-// Whether xclip reads a list of `entries` files from Xwayland's CLIPBOARD within 30 seconds.
-// KWin hands the clipboard to Xwayland some time after an X11 window gets active.
-bool waitForX11List(const Environment& x11, std::size_t entries) {
+// Whether Xwayland's CLIPBOARD offers a file list within 30 seconds: KWin hands the clipboard
+// to Xwayland some time after an X11 window gets active. Only the small list of targets is
+// asked for: KWin mixes up a large transfer that starts while it still counts an earlier one
+// as going on, so the tool's read must be the only one.
+bool waitForX11List(const Environment& x11) {
   const auto deadline = std::chrono::steady_clock::now() + 30s;
   while (std::chrono::steady_clock::now() < deadline) {
-    const RunResult list =
-        run({"xclip", "-o", "-selection", "clipboard", "-t", "text/uri-list"}, x11);
-    std::size_t found = 0;
-    for (std::size_t at = list.out.find("file://"); at != std::string::npos;
-         at = list.out.find("file://", at + 1)) {
-      ++found;
+    const RunResult targets = run({"xclip", "-o", "-selection", "clipboard", "-t", "TARGETS"}, x11);
+    if (targets.status == 0 && targets.out.find("text/uri-list\n") != std::string::npos) {
+      return true;
     }
-    if (list.status == 0 && found == entries) return true;
     std::this_thread::sleep_for(50ms);
   }
   return false;
@@ -93,12 +90,24 @@ TEST_P(PlasmaDataControl, AwkwardFolderFromDolphin) {
 INSTANTIATE_TEST_SUITE_P(Dolphin, PlasmaDataControl, ::testing::ValuesIn(dataControlCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Through Xwayland alone the list, far larger than one piece, arrives by INCR.
+// Through Xwayland alone the list, far larger than one piece, arrives by INCR. On a busy
+// machine KWin 5.27 sometimes sends part of its first piece again, after the second: every
+// X11 reader gets those bytes (xclip too), and no reader can tell them from a list. So the
+// tool is given three reads to see the list as Dolphin gave it; each must end cleanly.
 TEST_F(PlasmaDesktop, LargeFolderThroughXwayland) {
   plasma->copyFolder(large.path, 2000);
   const Background window = plasma->activateX11Window();
-  ASSERT_TRUE(waitForX11List(x11Only(), 2000));
-  expectOutput(runTool(x11Only()), large.json);
+  ASSERT_TRUE(waitForX11List(x11Only()));
+  RunResult result;
+  int reads = 0;
+  while (reads < 3 && result.out != large.json) {
+    result = runTool(x11Only());
+    ++reads;
+    ASSERT_EQ(result.status, 0) << result.err;
+    ASSERT_EQ(result.err, "");
+  }
+  EXPECT_EQ(result.out, large.json);
+  RecordProperty("reads", reads);
 }
 
 // Dolphin owns what it copied: once it has quit, KWin's clipboard is empty.
