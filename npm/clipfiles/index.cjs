@@ -77,9 +77,26 @@ function isMusl() {
   }
 }
 
-// A clipfiles on PATH, as a user installs it from source or a distribution's package. Copies
-// inside node_modules are skipped: they are this package's own launcher (npm links it as
-// node_modules/.bin/clipfiles), which would run itself.
+// Whether a file is a script ("#!..."), as this package's own launcher is, and the shims that
+// package managers put in node_modules/.bin for it.
+function isScript(file) {
+  const start = Buffer.alloc(2);
+  try {
+    const fd = fs.openSync(file, "r");
+    try {
+      fs.readSync(fd, start, 0, 2, 0);
+    } finally {
+      fs.closeSync(fd);
+    }
+  } catch {
+    return false;
+  }
+  return start.toString("latin1") === "#!";
+}
+
+// A clipfiles on PATH, as a user installs it from source or a distribution's package. Scripts
+// are skipped: npm links this package's launcher as node_modules/.bin/clipfiles, and running it
+// would run itself.
 function searchPath(env) {
   const key =
     process.platform === "win32"
@@ -89,15 +106,7 @@ function searchPath(env) {
   for (const directory of directories) {
     if (!directory) continue;
     const candidate = path.join(directory, executable);
-    if (!isExecutableFile(candidate)) continue;
-    let real;
-    try {
-      real = fs.realpathSync(candidate);
-    } catch {
-      continue;
-    }
-    if (real.split(/[\\/]/).includes("node_modules")) continue;
-    return candidate;
+    if (isExecutableFile(candidate) && !isScript(candidate)) return candidate;
   }
   return null;
 }
