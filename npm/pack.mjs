@@ -55,9 +55,9 @@ function binaryTarget(file) {
     const machines = { 0x8664: "x64", 0xaa64: "arm64" };
     return { os: "win32", cpu: machines[pe.readUInt16LE(4)] };
   }
-  const magic = header.readUInt32LE(0);
-  if (magic === 0xfeedfacf || magic === 0xcafebabe || magic === 0xbebafeca) {
-    return { os: "darwin", cpu: header.readUInt32LE(4) === 0x0100000c ? "arm64" : "x64" };
+  if (header.readUInt32LE(0) === 0xfeedfacf) { // a 64-bit Mach-O binary, of one architecture
+    const machines = { 0x0100000c: "arm64", 0x01000007: "x64" };
+    return { os: "darwin", cpu: machines[header.readUInt32LE(4)] };
   }
   return { os: "unknown", cpu: "unknown" };
 }
