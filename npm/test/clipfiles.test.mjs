@@ -253,6 +253,7 @@ describe("stopping a read", () => {
   }
 
   test("an AbortSignal kills the tool", async () => {
+    const begun = Date.now();
     const controller = new AbortController();
     const read = cjs.readCopiedFiles({ env: x11.env, signal: controller.signal });
     await waitForChild("clipfiles");
@@ -264,6 +265,7 @@ describe("stopping a read", () => {
         ["AbortError", "ABORT_ERR", reason, null]);
       return true;
     });
+    assert.ok(Date.now() - begun < 2000, "the tool was stopped before its own limit");
     assert.deepEqual(childrenNamed("clipfiles"), []);
   });
 
