@@ -68,6 +68,7 @@ function unpacked(file) {
   return isFile(outside) ? outside : file;
 }
 
+// Only when no binary is found: the process report takes milliseconds to make.
 function isMusl() {
   if (process.platform !== "linux") return false;
   try {
@@ -136,7 +137,8 @@ function findBinary(options = {}) {
   const env = options.env ?? process.env;
   if (env.CLIPFILES_BINARY) return env.CLIPFILES_BINARY;
   const platform = `${process.platform}-${process.arch}`;
-  const packaged = prebuilt.has(platform) && !isMusl() ? platformBinary(platform) : null;
+  // On musl npm skips the glibc packages (their "libc" field), so none is found there.
+  const packaged = prebuilt.has(platform) ? platformBinary(platform) : null;
   if (packaged && isFile(packaged)) return packaged;
   const onPath = searchPath(env);
   if (onPath) return onPath;

@@ -91,8 +91,8 @@ describe("installed packages", () => {
     assert.equal(native.preferUnplugged, true);
     fs.accessSync(binary, fs.constants.X_OK);
     assert.equal(cjs.findBinary(), binary);
-    assert.deepEqual(fs.readdirSync(path.join(bare.project, "node_modules")).sort(),
-      [".bin", ".package-lock.json", "clipfiles"]);
+    const bareModules = fs.readdirSync(path.join(bare.project, "node_modules"));
+    assert.deepEqual(bareModules.filter((name) => !name.startsWith(".")), ["clipfiles"]);
   });
 
   test("the status table is the one of exit_statuses.def", () => {
