@@ -44,4 +44,21 @@ class SharedLibrary {
   std::string error_;
 };
 
+// A library's table of functions, filled once by `fill(library, functions)`; `error` says why
+// that failed, if it did.
+template <typename Functions>
+struct OpenedLibrary {
+  Functions functions{};
+  std::string error;
+};
+
+template <typename Functions, typename Fill>
+OpenedLibrary<Functions> openLibrary(const char* soname, Fill fill) {
+  SharedLibrary library(soname);
+  OpenedLibrary<Functions> opened;
+  fill(library, opened.functions);
+  opened.error = library.error();
+  return opened;
+}
+
 }  // namespace clipfiles

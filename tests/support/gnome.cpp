@@ -23,17 +23,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// Runs `check` until it holds; false after `limit`.
-template <typename Check>
-bool waitUntil(Check check, std::chrono::milliseconds limit) {
-  const Clock::time_point deadline = Clock::now() + limit;
-  while (Clock::now() < deadline) {
-    if (check()) return true;
-    std::this_thread::sleep_for(100ms);
-  }
-  return false;
-}
-
 // The cookie that mutter writes for its Xwayland, .mutter-Xwaylandauth.XXXXXX.
 std::string findXwaylandCookie(const std::string& runtime) {
   std::string cookie;
@@ -125,11 +114,7 @@ Gnome::Gnome(XwaylandStart start) : host_({"-screen", "0", "1024x768x24"}) {
   std::ofstream(services + "/org.freedesktop.Tracker3.Miner.Files.service")
       << "[D-BUS Service]\nName=org.freedesktop.Tracker3.Miner.Files\nExec=/bin/false\n";
 
-  bus_.emplace(
-      std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=1"},
-      Environment::current().set("XDG_DATA_HOME", home_.path() + "/data"));
-  busAddress_ = bus_->readLine(10s).value_or("");
-  if (busAddress_.empty()) throw std::runtime_error("the session bus did not start");
+  bus_.emplace(Environment::current().set("XDG_DATA_HOME", home_.path() + "/data"));
 
   // mutter names its Xwayland on standard error: "Using public X11 display :1, (using :2 for
   // managed services)".
@@ -165,7 +150,7 @@ Environment Gnome::environment() const {
       .set("XDG_RUNTIME_DIR", runtime_.path())
       .set("HOME", home_.path())
       .set("XDG_DATA_HOME", home_.path() + "/data")
-      .set("DBUS_SESSION_BUS_ADDRESS", busAddress_)
+      .set("DBUS_SESSION_BUS_ADDRESS", bus_->address())
       // Settings in memory and no accessibility bus: fewer services for a short session.
       .set("GSETTINGS_BACKEND", "memory")
       .set("NO_AT_BRIDGE", "1")
@@ -187,7 +172,7 @@ Nautilus::Nautilus(const Gnome& gnome, const std::string& folder) : gnome_(gnome
         const std::size_t now = screenContent(gnome.hostDisplay());
         still = now == shown ? still + 1 : 0;
         shown = now;
-        return shown != empty && still >= 5;
+        return shown != empty && still >= 10;
       },
       20s);
   if (!settled) throw std::runtime_error("Nautilus showed no window");

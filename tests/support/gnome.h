@@ -52,8 +52,7 @@ class Gnome {
   TemporaryDirectory home_;
   Xvfb host_;
   std::optional<UnitCgroup> cgroup_;
-  std::optional<Background> bus_;
-  std::string busAddress_;
+  std::optional<SessionBus> bus_;
   std::optional<Background> mutter_;
   std::string waylandSocket_;
   std::string x11Display_;

@@ -20,15 +20,6 @@ using namespace std::chrono_literals;
 // Startup, listing and copying are quick on an idle machine; the bounds allow for a loaded one.
 constexpr auto startLimit = 60s;
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-  const Clock::time_point deadline = Clock::now() + limit;
-  while (Clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(50ms);
-  }
-  return condition();
-}
-
 // The standard output of a short run that ended well, or nothing. wl-paste waits for ever on
 // a KWin clipboard that nobody owns, so every run here is bounded.
 std::optional<std::string> outputOf(const std::vector<std::string>& argv,
@@ -78,10 +69,7 @@ std::string writeSessionScript(const TemporaryDirectory& directory, const std::s
 // KWin's binary carries a file capability that an unprivileged container cannot grant, so it
 // cannot start; a plain copy of it can.
 Plasma::Plasma() {
-  bus_.emplace(std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address"},
-               Environment::current());
-  busAddress_ = bus_->readLine(startLimit).value_or("");
-  if (busAddress_.empty()) throw std::runtime_error("dbus-daemon did not start");
+  bus_.emplace(Environment::current());
 
   const std::string kwin = home_.path() + "/kwin_wayland";
   std::filesystem::copy_file("/usr/bin/kwin_wayland", kwin);
@@ -119,7 +107,7 @@ Environment Plasma::sessionEnvironment() const {
       .unset("SUDO_USER")
       .set("HOME", home_.path())
       .set("XDG_RUNTIME_DIR", runtime_.path())
-      .set("DBUS_SESSION_BUS_ADDRESS", busAddress_);
+      .set("DBUS_SESSION_BUS_ADDRESS", bus_->address());
 }
 
 Environment Plasma::environment() const {

@@ -42,8 +42,7 @@ class Plasma {
 
   TemporaryDirectory runtime_;
   TemporaryDirectory home_;
-  std::optional<Background> bus_;
-  std::string busAddress_;
+  std::optional<SessionBus> bus_;
   std::optional<Background> kwin_;
   std::string socket_;
   std::string display_;

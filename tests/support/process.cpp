@@ -227,6 +227,22 @@ std::optional<std::string> Background::readLine(milliseconds limit) {
   }
 }
 
+bool waitUntil(const std::function<bool()>& condition, milliseconds limit) {
+  const Clock::time_point deadline = Clock::now() + limit;
+  while (Clock::now() < deadline) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  return condition();
+}
+
+SessionBus::SessionBus(const Environment& environment)
+    : daemon_({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, environment) {
+  // A busy machine may take long to start it.
+  address_ = daemon_.readLine(std::chrono::seconds(60)).value_or("");
+  if (address_.empty()) throw std::runtime_error("the session bus did not start");
+}
+
 TemporaryDirectory::TemporaryDirectory() {
   std::string pattern = (std::filesystem::temp_directory_path() / "clipfiles-test-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) throwSystemError("mkdtemp");

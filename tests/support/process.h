@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,6 +63,21 @@ class Background {
   pid_t pid_ = -1;
   int out_ = -1;
   std::string pending_;
+};
+
+// Checks `condition` every 50 ms until it holds; false if it still does not after `limit`.
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
+
+// A session bus of its own for a desktop under test, stopped when destroyed. `environment`
+// is the daemon's: its XDG_DATA_HOME may hold services for the bus to start.
+class SessionBus {
+ public:
+  explicit SessionBus(const Environment& environment);
+  const std::string& address() const { return address_; }
+
+ private:
+  Background daemon_;
+  std::string address_;
 };
 
 // A directory that is removed with everything in it when it goes out of scope.
