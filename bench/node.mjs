@@ -2,14 +2,15 @@
 // PROJECT and a clipboard of FILES files: readCopiedFiles(), readCopiedFilesSync(), the binary
 // itself by execFile, and execFile("/bin/true") as the floor of a spawn from Node. The four
 // take turns, so that a slow spell of the machine is spread over all of them. Prints one table
-// row of medians in milliseconds.
-//   node bench/node.mjs PROJECT CLIPBOARD FILES
+// row of medians in milliseconds, with the target for a call: OWN (the binary's own time, in
+// milliseconds) + the spawn of /bin/true + 1 ms.
+//   node bench/node.mjs PROJECT CLIPBOARD FILES OWN
 import { execFile } from "node:child_process";
 import { createRequire } from "node:module";
 import path from "node:path";
 import { promisify } from "node:util";
 
-const [project, clipboard, files] = process.argv.slice(2);
+const [project, clipboard, files, own] = process.argv.slice(2);
 const { readCopiedFiles, readCopiedFilesSync, findBinary } =
   createRequire(path.join(project, "package.json"))("clipfiles");
 const run = promisify(execFile);
@@ -36,5 +37,7 @@ for (let i = -5; i < runs; ++i) { // the first five warm up
 }
 const median = (list) => list.sort((a, b) => a - b)[Math.floor(list.length / 2)];
 const [promise, sync, tool, floor] = Object.values(times).map(median);
+const target = Number(own) + floor + 1;
+const met = Math.max(promise, sync) <= target ? "met" : "missed";
 console.log(`| ${clipboard} | ${files} | ${promise.toFixed(2)} | ${sync.toFixed(2)} | ` +
-  `${tool.toFixed(2)} | ${floor.toFixed(2)} |`);
+  `${tool.toFixed(2)} | ${floor.toFixed(2)} | ≤ ${target.toFixed(2)} ${met} |`);
