@@ -20,12 +20,10 @@ using namespace std::chrono_literals;
 
 class GnomeDesktop : public ::testing::Test {
  protected:
-  // The desktop takes seconds to start: one serves the whole suite.
-  static void SetUpTestSuite() { gnome = new Gnome(); }
-  static void TearDownTestSuite() {
-    delete gnome;
-    gnome = nullptr;
-  }
+  // The desktop takes seconds to start: one serves all the suite's cases that run in one
+  // process.
+  static void SetUpTestSuite() { gnome = std::make_unique<Gnome>(); }
+  static void TearDownTestSuite() { gnome.reset(); }
 
   static RunResult runTool(const Environment& environment) {
     return run({CLIPFILES_BINARY}, environment);
@@ -39,11 +37,9 @@ class GnomeDesktop : public ::testing::Test {
     return environment.set("WAYLAND_DISPLAY", gnome->waylandSocket());
   }
 
-  static Gnome* gnome;
+  static inline std::unique_ptr<Gnome> gnome;
   TemporaryDirectory files;
 };
-
-Gnome* GnomeDesktop::gnome = nullptr;
 
 const std::string noDataControl =
     " does not let programs without a window read the clipboard (it has no data-control "

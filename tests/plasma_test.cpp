@@ -37,7 +37,8 @@ bool waitForX11List(const Environment& x11) {
   return false;
 }
 
-// One desktop for the suite: KWin and Xwayland take seconds to start.
+// One desktop for all the suite's cases that run in one process: KWin and Xwayland take
+// seconds to start.
 class PlasmaDesktop : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {

@@ -65,7 +65,7 @@ inline CopiedFolder awkwardFolder(const TemporaryDirectory& parent) {
   return {path, json + "]"};
 }
 
-// A folder of `count` files with long names: its list, about 130 bytes a file, needs many
+// A folder of `count` files with long names: its list, about 100 bytes a file, needs many
 // pieces to cross an X11 connection.
 inline CopiedFolder largeFolder(const TemporaryDirectory& parent, int count = 2000) {
   const std::string path = parent.path() + "/large";
