@@ -5,7 +5,6 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "clipboard_cases.h"
 #include "support/desktop.h"
@@ -26,15 +25,13 @@ RunResult runTool(const Environment& environment) {
 // asked for: KWin mixes up a large transfer that starts while it still counts an earlier one
 // as going on, so the tool's read must be the only one.
 bool waitForX11List(const Environment& x11) {
-  const auto deadline = std::chrono::steady_clock::now() + 30s;
-  while (std::chrono::steady_clock::now() < deadline) {
-    const RunResult targets = run({"xclip", "-o", "-selection", "clipboard", "-t", "TARGETS"}, x11);
-    if (targets.status == 0 && targets.out.find("text/uri-list\n") != std::string::npos) {
-      return true;
-    }
-    std::this_thread::sleep_for(50ms);
-  }
-  return false;
+  return waitUntil(
+      [&] {
+        const RunResult targets =
+            run({"xclip", "-o", "-selection", "clipboard", "-t", "TARGETS"}, x11);
+        return targets.status == 0 && targets.out.find("text/uri-list\n") != std::string::npos;
+      },
+      30s);
 }
 
 // One desktop for all the suite's cases that run in one process: KWin and Xwayland take

@@ -15,12 +15,10 @@
 #include <memory>
 #include <stdexcept>
 #include <string_view>
-#include <thread>
 
 namespace testing_support {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 // The cookie that mutter writes for its Xwayland, .mutter-Xwaylandauth.XXXXXX.

@@ -6,7 +6,6 @@
 #include <functional>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include "support/wayland.h"
@@ -14,7 +13,6 @@
 namespace testing_support {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 // Startup, listing and copying are quick on an idle machine; the bounds allow for a loaded one.
@@ -152,14 +150,15 @@ void Plasma::copyFolder(const std::string& folder, std::size_t entries, bool cut
     return count(outputOf({"wl-paste", "-n", "-t", "text/uri-list"}, wayland).value_or(""),
                  "file://") == entries;
   };
-  const Clock::time_point deadline = Clock::now() + startLimit;
-  while (Clock::now() < deadline) {
+  const auto copy = [&] {
     triggerDolphinAction("edit_select_all");
     triggerDolphinAction(cut ? "edit_cut" : "edit_copy");
-    if (waitUntil(copied, 2s)) return;
+    return waitUntil(copied, 2s);
+  };
+  if (!waitUntil(copy, startLimit)) {
+    throw std::runtime_error("Dolphin never put the " + std::to_string(entries) + " entries of " +
+                             folder + " on the clipboard");
   }
-  throw std::runtime_error("Dolphin never put the " + std::to_string(entries) + " entries of " +
-                           folder + " on the clipboard");
 }
 
 void Plasma::quitDolphin() {

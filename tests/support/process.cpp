@@ -227,11 +227,11 @@ std::optional<std::string> Background::readLine(milliseconds limit) {
   }
 }
 
-bool waitUntil(const std::function<bool()>& condition, milliseconds limit) {
+bool waitUntil(const std::function<bool()>& condition, milliseconds limit, milliseconds interval) {
   const Clock::time_point deadline = Clock::now() + limit;
   while (Clock::now() < deadline) {
     if (condition()) return true;
-    std::this_thread::sleep_for(milliseconds(50));
+    std::this_thread::sleep_for(interval);
   }
   return condition();
 }

@@ -65,8 +65,9 @@ class Background {
   std::string pending_;
 };
 
-// Checks `condition` every 50 ms until it holds; false if it still does not after `limit`.
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
+// Checks `condition` every `interval` until it holds; false if it still does not after `limit`.
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit,
+               std::chrono::milliseconds interval = std::chrono::milliseconds(50));
 
 // A session bus of its own for a desktop under test, stopped when destroyed. `environment`
 // is the daemon's: its XDG_DATA_HOME may hold services for the bus to start.

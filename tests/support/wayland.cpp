@@ -8,12 +8,9 @@
 #include <chrono>
 #include <filesystem>
 #include <stdexcept>
-#include <thread>
 
 namespace testing_support {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // A compositor's own environment: no display of the test's, its own runtime directory.
 Environment compositorEnvironment(const std::string& runtime) {
@@ -25,32 +22,34 @@ Environment compositorEnvironment(const std::string& runtime) {
 
 // The first wayland-N socket that appears in `directory`, as a path.
 std::string waitForSocket(const std::string& directory) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
-  while (Clock::now() < deadline) {
+  std::string socket;
+  const auto appeared = [&] {
     for (const auto& entry : std::filesystem::directory_iterator(directory)) {
       const std::string name = entry.path().filename().string();
       if (name.starts_with("wayland-") && !name.ends_with(".lock") && entry.is_socket()) {
-        return entry.path().string();
+        socket = entry.path().string();
+        return true;
       }
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return false;
+  };
+  if (!waitUntil(appeared, std::chrono::seconds(10), std::chrono::milliseconds(10))) {
+    throw std::runtime_error("no compositor socket appeared in " + directory);
   }
-  throw std::runtime_error("no compositor socket appeared in " + directory);
+  return socket;
 }
 
 }  // namespace
 
 bool waitForCompositor(const std::string& socket) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
-  while (Clock::now() < deadline) {
-    if (wl_display* display = wl_display_connect(socket.c_str())) {
-      const bool answered = wl_display_roundtrip(display) >= 0;
-      wl_display_disconnect(display);
-      if (answered) return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
+  const auto answers = [&] {
+    wl_display* display = wl_display_connect(socket.c_str());
+    if (display == nullptr) return false;
+    const bool answered = wl_display_roundtrip(display) >= 0;
+    wl_display_disconnect(display);
+    return answered;
+  };
+  return waitUntil(answers, std::chrono::seconds(10), std::chrono::milliseconds(10));
 }
 
 // sway refuses to run as root; as root, it runs as nobody, in a runtime directory of nobody's.
@@ -88,14 +87,13 @@ Background startWlCopy(const Environment& environment, const std::string& type,
                        const std::string& file) {
   Background owner({"wl-copy", "--foreground", "-t", type}, environment, std::nullopt, file);
   // wl-copy sets the selection some time after it starts: a read before then races it.
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
-  while (Clock::now() < deadline) {
-    if (run({"wl-paste", "-l"}, environment).out.find(type + "\n") != std::string::npos) {
-      return owner;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const auto offered = [&] {
+    return run({"wl-paste", "-l"}, environment).out.find(type + "\n") != std::string::npos;
+  };
+  if (!waitUntil(offered, std::chrono::seconds(10), std::chrono::milliseconds(10))) {
+    throw std::runtime_error("wl-copy never set the selection");
   }
-  throw std::runtime_error("wl-copy never set the selection");
+  return owner;
 }
 
 }  // namespace testing_support

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
-#include <thread>
 
 namespace testing_support {
 
@@ -81,14 +80,14 @@ std::uint32_t clipboardOwner(const std::string& display) {
 
 std::uint32_t waitForClipboardOwner(const std::string& display, std::uint32_t previous,
                                     std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    const std::uint32_t owner = clipboardOwner(display);
-    if ((owner != 0 && owner != previous) || std::chrono::steady_clock::now() > deadline) {
-      return owner == previous ? 0 : owner;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  std::uint32_t owner = 0;
+  waitUntil(
+      [&] {
+        owner = clipboardOwner(display);
+        return owner != 0 && owner != previous;
+      },
+      limit, std::chrono::milliseconds(5));
+  return owner == previous ? 0 : owner;
 }
 
 Background startXclip(const Environment& environment, const std::string& display,
