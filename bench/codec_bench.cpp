@@ -4,10 +4,9 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "clipboard/uri_list.h"
 #include "pathlist/path_list.h"
-#include "pathlist/uri_list.h"
 
 namespace {
 
@@ -34,12 +33,12 @@ BENCHMARK(decodeList)->Unit(benchmark::kMillisecond);
 void encodeList(benchmark::State& state) {
   const auto urls =
       clipfiles::decodeFileList(realisticList(100000), clipfiles::ListFormat::uriList, "host");
-  const std::vector<std::string_view> paths = clipfiles::makePathList(*urls);
+  const clipfiles::PathList paths = clipfiles::makePathList(*urls);
   std::size_t bytes = 0;
   for (auto _ : state) {
-    const clipfiles::LargeBuffer json = clipfiles::encodePathList(paths);
-    bytes = json.size();
-    benchmark::DoNotOptimize(json.data());
+    const clipfiles::JsonText json = clipfiles::encodePathList(paths);
+    bytes = json.size;
+    benchmark::DoNotOptimize(json.bytes.get());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
 }

@@ -1,6 +1,6 @@
 // Fuzzes the JSON writer with lists of arbitrary byte strings. Either every path is valid
 // UTF-8 and an independent decoder reads the output back as exactly those paths, with no bare
-// "/" and nothing after the "]"; or some path is not, and the writer refuses with dataError.
+// "/" and nothing after the "]"; or some path is not, and the writer refuses it.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "pathlist/path_list.h"
-#include "tool/failure.h"
 
 namespace {
 
@@ -43,15 +42,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   while (provider.remaining_bytes() > 0 && paths.size() < 64) {
     paths.push_back(provider.ConsumeRandomLengthString(512));
   }
-  const std::vector<std::string_view> views(paths.begin(), paths.end());
+  clipfiles::FileURLPaths urls;
   bool allValid = true;
-  for (const std::string& path : paths) allValid = allValid && isUtf8(path);
+  for (std::string& path : paths) {
+    std::erase(path, '\0');  // no path holds one
+    allValid = allValid && isUtf8(path);
+    urls.add(path);
+  }
 
   std::string json;
   try {
-    json = clipfiles::encodePathList(views).view();
-  } catch (const clipfiles::Failure& failure) {
-    if (allValid || failure.status() != clipfiles::ExitStatus::dataError) __builtin_trap();
+    json = clipfiles::encodePathList(clipfiles::makePathList(urls)).view();
+  } catch (const clipfiles::InvalidPathError&) {
+    if (allValid) __builtin_trap();
     return 0;
   }
   if (!allValid || json.empty() || json.back() != ']' || !slashesEscaped(json)) __builtin_trap();

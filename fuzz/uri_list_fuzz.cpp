@@ -16,11 +16,13 @@
 #include <string_view>
 #include <vector>
 
-#include "pathlist/uri_list.h"
+#include "clipboard/uri_list.h"
 
 namespace {
 
 using clipfiles::decodeFileList;
+using clipfiles::FileListDecoder;
+using clipfiles::FileURLPaths;
 using clipfiles::ListFormat;
 
 constexpr std::string_view host = "fuzzhost";
@@ -126,6 +128,17 @@ std::optional<std::vector<std::string_view>> splitEntries(std::string_view text,
   return entries;
 }
 
+// The decoded paths one by one.
+std::vector<std::string_view> split(const FileURLPaths& urls) {
+  std::vector<std::string_view> paths;
+  for (std::string_view joined = urls.joined(); !joined.empty();) {
+    const std::size_t end = joined.find('\0');
+    paths.push_back(joined.substr(0, end));
+    joined.remove_prefix(end + 1);
+  }
+  return paths;
+}
+
 // One entry decoded as the only one of a copied-files list. The CR LF after it keeps a CR or
 // NUL that ends the entry from being taken for the end of the line or of a C string.
 Entry decodeAlone(std::string_view entry) {
@@ -136,7 +149,7 @@ Entry decodeAlone(std::string_view entry) {
   if (!urls) return {Outcome::malformed, {}};
   if (urls->empty()) return {Outcome::skipped, {}};
   if (urls->size() != 1) fail(entry, "one entry gave several paths");
-  return {Outcome::file, std::string((*urls)[0].path)};
+  return {Outcome::file, std::string(split(*urls)[0])};
 }
 
 // What g_filename_from_uri makes of `uri`: nothing when it refuses it, else the path and the
@@ -243,6 +256,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
   const auto urls = decodeFileList(text, format, host);
 
+  // The same list in two pieces, split where the rest of the first byte says.
+  FileListDecoder decoder(format, host);
+  const std::size_t cut = (data[0] >> 1) % (text.size() + 1);
+  decoder.add(text.substr(0, cut));
+  decoder.add(text.substr(cut));
+  const auto pieces = std::move(decoder).finish();
+  if (pieces.has_value() != urls.has_value() || (urls && pieces->joined() != urls->joined())) {
+    fail(text, "the list decodes otherwise in two pieces");
+  }
+
   // The list, entry by entry.
   const auto entries = splitEntries(text, format);
   std::vector<std::string> paths;
@@ -257,14 +280,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!urls) return 0;
   if (urls->size() != paths.size()) fail(text, "the list and its entries differ in number");
 
-  for (std::size_t i = 0; i < urls->size(); ++i) {
-    const std::string_view path = (*urls)[i].path;
+  const std::vector<std::string_view> decoded = split(*urls);
+  if (decoded.size() != urls->size()) fail(text, "the list miscounts its paths");
+  for (std::size_t i = 0; i < decoded.size(); ++i) {
+    const std::string_view path = decoded[i];
     if (path != paths[i]) fail(text, "an entry decodes otherwise on its own");
     if (!path.starts_with('/') || path.find('\0') != std::string::npos) {
       fail(path, "not an absolute path without NUL");
     }
     const auto again = decodeFileList(fileUri(path), ListFormat::uriList, host);
-    if (!again || again->size() != 1 || (*again)[0].path != path) {
+    if (!again || again->size() != 1 || split(*again)[0] != path) {
       fail(path, "the path does not come back from its URI");
     }
   }

@@ -9,17 +9,17 @@
 #include <vector>
 
 #include "pathlist/path_list.h"
-#include "tool/failure.h"
 
 namespace {
 
 using clipfiles::encodePathList;
-using clipfiles::ExitStatus;
-using clipfiles::Failure;
+using clipfiles::FileURLPaths;
+using clipfiles::InvalidPathError;
 
 std::string encode(const std::vector<std::string>& paths) {
-  const std::vector<std::string_view> views(paths.begin(), paths.end());
-  return std::string(encodePathList(views).view());
+  FileURLPaths urls;
+  for (const std::string& path : paths) urls.add(path);
+  return std::string(encodePathList(clipfiles::makePathList(urls)).view());
 }
 
 struct ExactCase {
@@ -36,9 +36,14 @@ const ExactCase exactCases[] = {
     {"TwoFiles", {"/tmp/a.txt", "/tmp/b c.txt"}, R"(["\/tmp\/a.txt","\/tmp\/b c.txt"])"},
     {"QuoteAndBackslash", {R"(/a"b\c)"}, R"(["\/a\"b\\c"])"},
     {"NamedControlEscapes", {"\b\f\n\r\t"}, R"(["\b\f\n\r\t"])"},
-    {"OtherControlsAsUnicodeEscapes",
-     {std::string("\x00\x01\x1f\x7f", 4)},
-     "[\"\\u0000\\u0001\\u001f\x7f\"]"},
+    {"OtherControlsAsUnicodeEscapes", {"\x01\x1f\x7f"}, "[\"\\u0001\\u001f\x7f\"]"},
+    // Long enough for the writer's blocks, with every kind of byte at every place in them.
+    {"LongPathsWithEscapesAcrossBlocks",
+     {"/home/user/Documents/\"quoted\"/back\\slash/caf\xc3\xa9/\x01/a/b/c/d/e/f/g/h/i/j/k",
+      "////////////////////////////////////", "/abcdefghijklmnopqrstuvwxyz0123456789/x"},
+     R"(["\/home\/user\/Documents\/\"quoted\"\/back\\slash\/café\/\u0001\/a\/b\/c\/d\/e\/f\/g\/h\/i\/j\/k",)"
+     R"("\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/\/",)"
+     R"("\/abcdefghijklmnopqrstuvwxyz0123456789\/x"])"},
     {"NonAsciiRaw", {"/café/日本/📁"}, R"(["\/café\/日本\/📁"])"},
     {"Duplicates", {"/a", "/a"}, R"(["\/a","\/a"])"},
     {"EmptyString", {""}, R"([""])"},
@@ -55,16 +60,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, EncodeExact, ::testing::ValuesIn(exactCases),
 
 // A random path of well-formed UTF-8, weighted towards the characters that need care.
 std::string randomPath(std::mt19937& random) {
-  static const std::vector<char32_t> special{'/',    '"',     '\\',     0,      0x1f,   0x7f,
+  static const std::vector<char32_t> special{'/',    '"',     '\\',     1,      0x1f,   0x7f,
                                              0x80,   0x7ff,   0x800,    0xd7ff, 0xe000, 0xfffd,
                                              0xffff, 0x10000, 0x10ffff, 0x2028};
   std::string path;
-  const int length = static_cast<int>(random() % 24);
+  const int length = static_cast<int>(random() % 64);
   for (int i = 0; i < length; ++i) {
     char32_t c = 0;
     switch (random() % 4) {
       case 0: c = special[random() % special.size()]; break;
-      case 1: c = static_cast<char32_t>(random() % 0x80); break;
+      case 1: c = static_cast<char32_t>(random() % 0x7f + 1); break;
       default:
         do c = static_cast<char32_t>(random() % 0x110000);
         while (c >= 0xd800 && c <= 0xdfff);
@@ -135,9 +140,8 @@ TEST_P(EncodeInvalid, RefusesPathsThatAreNotUtf8) {
   try {
     encode({"/fine", GetParam().path});
     FAIL() << "no error";
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.status(), ExitStatus::dataError);
-    EXPECT_EQ(std::string(failure.what()),
+  } catch (const InvalidPathError& error) {
+    EXPECT_EQ(std::string(error.what()),
               std::string("cannot write the file list as JSON: the path ") + GetParam().shown +
                   " is not valid UTF-8");
   }

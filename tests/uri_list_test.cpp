@@ -1,5 +1,5 @@
 // Decoding clipboard file lists into paths.
-#include "pathlist/uri_list.h"
+#include "clipboard/uri_list.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 namespace {
 
 using clipfiles::decodeFileList;
-using clipfiles::FileURL;
-using clipfiles::FileURLList;
+using clipfiles::FileListDecoder;
+using clipfiles::FileURLPaths;
 using clipfiles::hasValidPathEscapes;
 using clipfiles::ListFormat;
 using Paths = std::optional<std::vector<std::string>>;
@@ -57,6 +57,13 @@ const DecodeCase decodeCases[] = {
      {{"/tmp/what?.txt", "/a?x=1"}}},
     {"HashInOtherSchemeSkipped", "https://x.org/a#top\nfile:///b", ListFormat::uriList, {{"/b"}}},
     {"UnescapedSpaceAndUtf8Accepted", "file:///b c/é", ListFormat::uriList, {{"/b c/é"}}},
+    // Long enough for the decoder's blocks.
+    {"LongPaths",
+     "file:///home/user/Documents/Projects/caf%C3%A9%20notes/report%20final.txt\r\n"
+     "file://localhost/srv/data/0123456789abcdefghijklmnop/",
+     ListFormat::uriList,
+     {{"/home/user/Documents/Projects/café notes/report final.txt",
+       "/srv/data/0123456789abcdefghijklmnop"}}},
 
     // list structure
     {"CrlfCommentsBlankLines",
@@ -84,6 +91,12 @@ const DecodeCase decodeCases[] = {
     {"RelativePath", "file:tmp/a", ListFormat::uriList, std::nullopt},
     {"NotAUri", "/tmp/a.txt", ListFormat::uriList, std::nullopt},
     {"ControlCharacter", "file:///a\tb", ListFormat::uriList, std::nullopt},
+    {"RawHashFarIntoAPath", "file:///home/user/Documents/Projects/C#/notes.txt",
+     ListFormat::uriList, std::nullopt},
+    {"DeleteFarIntoAPath",
+     "file:///home/user/Documents/Projects/a\x7f"
+     "b/notes.txt",
+     ListFormat::uriList, std::nullopt},
     {"NulInsideList", std::string("file:///a\0\nfile:///b", 20), ListFormat::uriList, std::nullopt},
 
     // the copied-files format of GNOME and MATE file managers
@@ -99,14 +112,36 @@ const DecodeCase decodeCases[] = {
 
 class DecodeFileList : public ::testing::TestWithParam<DecodeCase> {};
 
-TEST_P(DecodeFileList, GivesThePathsOrNothing) {
-  const std::optional<FileURLList> urls = decodeFileList(GetParam().text, GetParam().format, host);
-  Paths paths;
-  if (urls) {
-    paths.emplace();
-    for (const FileURL& url : *urls) paths->emplace_back(url.path);
+Paths pathsOf(const std::optional<FileURLPaths>& urls) {
+  if (!urls) return std::nullopt;
+  std::vector<std::string> paths;
+  for (std::string_view joined = urls->joined(); !joined.empty();) {
+    const std::size_t end = joined.find('\0');
+    paths.emplace_back(joined.substr(0, end));
+    joined.remove_prefix(end + 1);
   }
-  EXPECT_EQ(paths, GetParam().paths);
+  EXPECT_EQ(paths.size(), urls->size());
+  return paths;
+}
+
+TEST_P(DecodeFileList, GivesThePathsOrNothing) {
+  EXPECT_EQ(pathsOf(decodeFileList(GetParam().text, GetParam().format, host)), GetParam().paths);
+}
+
+// The bytes arrive in pieces that end anywhere: in a scheme, a host, an escape, between a CR
+// and its LF, before a final NUL. Every split of every case decodes as the whole list does.
+TEST_P(DecodeFileList, GivesTheSameInAnyPieces) {
+  const std::string& text = GetParam().text;
+  for (std::size_t first = 0; first <= text.size(); ++first) {
+    for (std::size_t second = first; second <= text.size(); ++second) {
+      FileListDecoder decoder(GetParam().format, host);
+      decoder.add(std::string_view(text).substr(0, first));
+      decoder.add(std::string_view(text).substr(first, second - first));
+      decoder.add(std::string_view(text).substr(second));
+      EXPECT_EQ(pathsOf(std::move(decoder).finish()), GetParam().paths)
+          << "pieces end at " << first << " and " << second;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, DecodeFileList, ::testing::ValuesIn(decodeCases),

@@ -5,13 +5,12 @@
 #include <string>
 
 #include "clipboard/limits.h"
-#include "pathlist/path_list.h"
 
 namespace clipfiles {
 
-std::optional<FileURLList> readPasteboardFileURLs();  // macOS general pasteboard
-std::optional<FileURLList> readX11FileURLs(const ReadDeadline& deadline);  // X11 CLIPBOARD
-std::optional<FileURLList> readWindowsFileURLs();  // Windows clipboard, CF_HDROP
+std::optional<FileURLPaths> readPasteboardFileURLs();  // macOS general pasteboard
+std::optional<FileURLPaths> readX11FileURLs(const ReadDeadline& deadline);  // X11 CLIPBOARD
+std::optional<FileURLPaths> readWindowsFileURLs();  // Windows clipboard, CF_HDROP
 
 // How far a Wayland read got: the selection was read, or why it could not be.
 enum class WaylandAccess {
@@ -25,9 +24,9 @@ enum class WaylandAccess {
 };
 struct WaylandRead {
   WaylandAccess access;
-  std::optional<FileURLList> urls;  // when read
-  std::string where;                // the compositor, for messages: the Wayland display "NAME"
-  std::string libraryError;         // why libwayland-client cannot be loaded
+  std::optional<FileURLPaths> urls;  // when read
+  std::string where;                 // the compositor, for messages: the Wayland display "NAME"
+  std::string libraryError;          // why libwayland-client cannot be loaded
 };
 // Which compositor to read: the one that WAYLAND_SOCKET or WAYLAND_DISPLAY names, or, for a
 // program started outside the session's environment (a user service, cron), libwayland's

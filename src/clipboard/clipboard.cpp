@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "clipboard/backends.h"
-#include "tool/failure.h"
 
 namespace clipfiles {
 
@@ -13,24 +12,32 @@ namespace clipfiles {
 
 #if defined(__APPLE__) || defined(CLIPFILES_PASTEBOARD_READER)
 
-std::optional<FileURLList> readFileURLs() {
+std::optional<FileURLPaths> readFileURLs() {
   return readPasteboardFileURLs();
 }
 
 #elif defined(_WIN32)
 
-std::optional<FileURLList> readFileURLs() {
+std::optional<FileURLPaths> readFileURLs() {
   return readWindowsFileURLs();
 }
 
 #else
+
+namespace {
+
+ClipboardError unavailable(const std::string& message) {
+  return {ClipboardError::Cause::unavailable, message};
+}
+
+}  // namespace
 
 // A Wayland session's own clipboard comes first, when its compositor opens it through
 // data-control; X11 otherwise, which also serves Wayland desktops whose compositor mirrors the
 // clipboard to XWayland (GNOME). With neither display named, as in a program started outside
 // the session's environment, the default Wayland display is tried, as libwayland and wl-paste
 // do. Every reader keeps to the one deadline of the whole read.
-std::optional<FileURLList> readFileURLs() {
+std::optional<FileURLPaths> readFileURLs() {
   const ReadDeadline deadline;
   WaylandRead wayland = readWaylandFileURLs(deadline, WaylandDisplay::named);
   if (wayland.access == WaylandAccess::read) return std::move(wayland.urls);
@@ -43,28 +50,25 @@ std::optional<FileURLList> readFileURLs() {
     wayland = readWaylandFileURLs(deadline, WaylandDisplay::fallback);
     if (wayland.access == WaylandAccess::read) return std::move(wayland.urls);
     if (wayland.access == WaylandAccess::unreachable) {
-      throw Failure(ExitStatus::unavailable,
-                    noDisplay + ", and no compositor answers at " + wayland.where);
+      throw unavailable(noDisplay + ", and no compositor answers at " + wayland.where);
     }
   }
   const std::string noX11 = ", and DISPLAY is not set for X11";
   switch (wayland.access) {
     case WaylandAccess::unreachable:
-      throw Failure(ExitStatus::unavailable, "cannot connect to " + wayland.where + noX11);
+      throw unavailable("cannot connect to " + wayland.where + noX11);
     case WaylandAccess::noDataControl:
-      throw Failure(ExitStatus::unavailable,
-                    "the compositor at " + wayland.where +
+      throw unavailable("the compositor at " + wayland.where +
                         " does not let programs without a window read the clipboard (it has no "
                         "data-control protocol)" +
                         noX11);
     case WaylandAccess::noLibrary:
-      throw Failure(ExitStatus::unavailable, "cannot load libwayland-client.so.0, which reading " +
-                                                 wayland.where + " needs: " + wayland.libraryError +
-                                                 noX11);
+      throw unavailable("cannot load libwayland-client.so.0, which reading " + wayland.where +
+                        " needs: " + wayland.libraryError + noX11);
     case WaylandAccess::noSeat:
-      throw Failure(ExitStatus::unavailable, "the compositor at " + wayland.where +
-                                                 " has no seat, so it has no clipboard" + noX11);
-    default: throw Failure(ExitStatus::unavailable, noDisplay);
+      throw unavailable("the compositor at " + wayland.where +
+                        " has no seat, so it has no clipboard" + noX11);
+    default: throw unavailable(noDisplay);
   }
 }
 

@@ -7,7 +7,11 @@
 #include <cstddef>
 #include <string>
 
-#include "tool/failure.h"
+#if !defined(_WIN32)
+#include <poll.h>
+#endif
+
+#include "clipboard/clipboard.h"
 
 namespace clipfiles {
 
@@ -28,11 +32,6 @@ class ReadDeadline {
   [[nodiscard]] Clock::time_point waitEnd() const {
     return std::min(Clock::now() + idleLimit, end_);
   }
-  // Milliseconds left until `waitEnd`, rounded up so that a wait never ends early; 0 once passed.
-  [[nodiscard]] static int millisecondsUntil(Clock::time_point waitEnd) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(waitEnd - Clock::now());
-    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
-  }
   [[nodiscard]] bool expired() const { return Clock::now() >= end_; }
   // When the whole read must end.
   [[nodiscard]] Clock::time_point end() const { return end_; }
@@ -41,16 +40,33 @@ class ReadDeadline {
   Clock::time_point end_ = Clock::now() + readLimit;
 };
 
+#if !defined(_WIN32)
+// Waits until `fd` has something to read, or is closed, or `waitEnd` passes; false then. Every
+// bounded wait of the readers on a socket or a pipe is this one.
+inline bool waitUntilReadable(int fd, ReadDeadline::Clock::time_point waitEnd) {
+  for (;;) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(waitEnd - ReadDeadline::Clock::now());
+    if (left.count() <= 0) return false;
+    pollfd readable{fd, POLLIN, 0};
+    // Rounded up, so that a wait never ends early; an interrupted wait goes on.
+    if (::poll(&readable, 1, static_cast<int>(left.count())) > 0) return true;
+  }
+}
+#endif
+
 // A wait that ended without what it waited for: the whole read took too long, or `who` ("the
 // program that owns the clipboard") failed to do `what` ("did not answer") in its idle limit.
 [[noreturn]] inline void throwSilent(const ReadDeadline& deadline, const std::string& who,
                                      const std::string& what) {
   if (deadline.expired()) {
-    throw Failure(ExitStatus::tempFail, who + " did not finish handing over the clipboard within " +
-                                            std::to_string(readLimit.count()) + " seconds");
+    throw ClipboardError(ClipboardError::Cause::timedOut,
+                         who + " did not finish handing over the clipboard within " +
+                             std::to_string(readLimit.count()) + " seconds");
   }
-  throw Failure(ExitStatus::tempFail,
-                who + " " + what + " within " + std::to_string(idleLimit.count()) + " seconds");
+  throw ClipboardError(
+      ClipboardError::Cause::timedOut,
+      who + " " + what + " within " + std::to_string(idleLimit.count()) + " seconds");
 }
 
 [[noreturn]] inline void throwOwnerSilent(const ReadDeadline& deadline, const std::string& what) {
@@ -58,9 +74,9 @@ class ReadDeadline {
 }
 
 [[noreturn]] inline void throwTooLarge() {
-  throw Failure(ExitStatus::dataError, "the clipboard holds more than " +
-                                           std::to_string(sizeLimit >> 20) +
-                                           " MiB of file-list data");
+  throw ClipboardError(ClipboardError::Cause::tooLarge, "the clipboard holds more than " +
+                                                            std::to_string(sizeLimit >> 20) +
+                                                            " MiB of file-list data");
 }
 
 }  // namespace clipfiles

@@ -8,14 +8,14 @@
 #import <AppKit/AppKit.h>
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "clipboard/backends.h"
+#include "clipboard/uri_list.h"
 #include "pathlist/path_list.h"
-#include "pathlist/uri_list.h"
-#include "tool/failure.h"
 
 namespace clipfiles {
 namespace {
@@ -23,8 +23,8 @@ namespace {
 // What a read of the pasteboard came to: the file URLs, or nothing when the pasteboard holds
 // no well-formed file list; or a failure to throw.
 struct PasteboardRead {
-  std::optional<FileURLList> urls;
-  std::optional<Failure> failure;
+  std::optional<FileURLPaths> urls;
+  std::optional<ClipboardError> failure;
 };
 
 // The UTF-8 bytes of `text`, with their length, so that a NUL in the text does not end them.
@@ -58,7 +58,7 @@ PasteboardRead readURLs() {
   NSArray* objects = [pasteboard readObjectsForClasses:classes options:options];
   if (objects == nil) return {};
 
-  PasteboardRead read{FileURLList{}, std::nullopt};
+  PasteboardRead read{FileURLPaths{}, std::nullopt};
   NSUInteger position = 0;
   for (id object in objects) {
     ++position;
@@ -81,13 +81,15 @@ PasteboardRead readURLs() {
     }
     if (!path) {
       // A copied file is not no file: say which one could not be found.
-      read.failure.emplace(ExitStatus::dataError,
+      read.failure.emplace(ClipboardError::Cause::badData,
                            "the pasteboard's file URL " + std::to_string(position) + " (" +
                                describe(url.absoluteString) +
                                ") names no path; was the file moved or deleted after it was "
                                "copied?");
       continue;
     }
+    // No file name holds a NUL; a path with one is refused with its list, as an escaped one is.
+    if (path->find('\0') != std::string_view::npos) return {};
     read.urls->add(*path);
   }
   return read;
@@ -95,28 +97,37 @@ PasteboardRead readURLs() {
 
 // AppKit raises NSPasteboardCommunicationException when the pasteboard server cannot be
 // reached or goes away during the read; anything else it raises is an internal error.
-Failure exceptionFailure(NSException* exception) {
+struct PasteboardException {
+  bool unreachable;
+  std::string message;
+};
+
+PasteboardException describeException(NSException* exception) {
   const std::string what = describe(exception.name) + ": " + describe(exception.reason);
   if ([exception.name isEqual:NSPasteboardCommunicationException]) {
-    return Failure(ExitStatus::unavailable,
-                   "cannot read the pasteboard: the pasteboard server could not be reached or "
-                   "went away (" +
-                       what + ")");
+    return {true, "cannot read the pasteboard: the pasteboard server could not be reached or "
+                  "went away (" +
+                      what + ")"};
   }
-  return Failure(ExitStatus::software, "AppKit failed to read the pasteboard (" + what + ")");
+  return {false, "AppKit failed to read the pasteboard (" + what + ")"};
 }
 
 }  // namespace
 
-std::optional<FileURLList> readPasteboardFileURLs() {
+std::optional<FileURLPaths> readPasteboardFileURLs() {
   PasteboardRead read;
+  std::optional<PasteboardException> raised;
   @autoreleasepool {
     @try {
       read = readURLs();
     } @catch (NSException* exception) {
-      read = {std::nullopt, exceptionFailure(exception)};
+      raised = describeException(exception);
     }
   }
+  if (raised && raised->unreachable) {
+    throw ClipboardError(ClipboardError::Cause::unavailable, raised->message);
+  }
+  if (raised) throw std::runtime_error(raised->message);
   if (read.failure) throw *read.failure;
   return std::move(read.urls);
 }

@@ -8,7 +8,6 @@
 // offer, asks it for a file-list type through a pipe and reads the pipe to its end. It never
 // sets a selection and creates no surface.
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,11 +26,10 @@
 #include "clipboard/backends.h"
 #include "clipboard/file_descriptor.h"
 #include "clipboard/limits.h"
+#include "clipboard/uri_list.h"
 #include "clipboard/wayland_library.h"
 #include "ext-data-control-v1-client-protocol.h"
-#include "pathlist/buffer.h"
-#include "pathlist/uri_list.h"
-#include "tool/failure.h"
+#include "pathlist/path_list.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
 namespace clipfiles {
@@ -102,9 +100,9 @@ struct Compositor {
 
 [[noreturn]] void throwConnectionLost(const Compositor& compositor) {
   const int error = wl_display_get_error(compositor.get());
-  throw Failure(ExitStatus::ioError,
-                "lost the connection to " + compositor.where +
-                    (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
+  throw ClipboardError(ClipboardError::Cause::connectionLost,
+                       "lost the connection to " + compositor.where +
+                           (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
 }
 
 // Sends what is queued, then dispatches events until `done()`. Throws if the compositor is
@@ -125,14 +123,9 @@ void dispatchUntil(const Compositor& compositor, Done done) {
       wl_display_cancel_read(display);
       throwConnectionLost(compositor);
     }
-    const int left = ReadDeadline::millisecondsUntil(waitEnd);
-    pollfd socket{wl_display_get_fd(display), POLLIN, 0};
-    if (left == 0 || ::poll(&socket, 1, left) <= 0) {
+    if (!waitUntilReadable(wl_display_get_fd(display), waitEnd)) {
       wl_display_cancel_read(display);
-      if (left == 0) {
-        throwSilent(compositor.deadline, "the compositor at " + compositor.where, "did not answer");
-      }
-      continue;
+      throwSilent(compositor.deadline, "the compositor at " + compositor.where, "did not answer");
     }
     if (wl_display_read_events(display) < 0 || wl_display_dispatch_pending(display) < 0) {
       throwConnectionLost(compositor);
@@ -173,42 +166,33 @@ Globals listGlobals(wl_registry* registry, const Compositor& compositor) {
   return globals;
 }
 
-// Reads `fd` to its end. Throws if the writer stays silent for the idle limit, the read's time
-// is up, or it sends more than the size limit.
-LargeBuffer readToEnd(int fd, const ReadDeadline& deadline) {
-  // A larger pipe lets the owner write in fewer, larger pieces.
+// Reads the list from `fd` to its end, decoding each piece as it arrives. Throws if the writer
+// stays silent for the idle limit, the read's time is up, or it sends more than the size limit.
+std::optional<FileURLPaths> readList(int fd, const ReadDeadline& deadline, ListFormat format) {
+  // A larger pipe lets the owner write in fewer, larger pieces; the reads take as much.
   constexpr int pipeSize = 1 << 20;
 #ifdef F_SETPIPE_SZ
   ::fcntl(fd, F_SETPIPE_SZ, pipeSize);
 #endif
-  LargeBuffer data(pipeSize);
+  const auto piece = std::make_unique_for_overwrite<char[]>(pipeSize);
+  FileListDecoder decoder(format);
+  std::size_t received = 0;
   Clock::time_point waitEnd = deadline.waitEnd();
   for (;;) {
-    if (data.size() == data.capacity() && data.size() < sizeLimit) {
-      data.grow(data.size() + 1, sizeLimit);
-    }
-    // With the buffer full at the limit, one byte more tells that the data exceeds it.
-    char probe = 0;
-    const bool atLimit = data.size() == data.capacity();
-    const int left = ReadDeadline::millisecondsUntil(waitEnd);
-    pollfd pipe{fd, POLLIN, 0};
-    const int ready = left > 0 ? ::poll(&pipe, 1, left) : 0;
-    if (ready == 0) {
+    if (!waitUntilReadable(fd, waitEnd)) {
       throwOwnerSilent(deadline,
-                       data.size() == 0 ? "did not send the file list" : "stopped sending data");
+                       received == 0 ? "did not send the file list" : "stopped sending data");
     }
-    if (ready < 0) continue;  // interrupted
-    const ssize_t got = atLimit
-                            ? ::read(fd, &probe, 1)
-                            : ::read(fd, data.data() + data.size(), data.capacity() - data.size());
-    if (got == 0) return data;
+    const ssize_t got = ::read(fd, piece.get(), pipeSize);
+    if (got == 0) return std::move(decoder).finish();
     if (got < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
-      throw Failure(ExitStatus::ioError,
-                    std::string("cannot read the clipboard data: ") + std::strerror(errno));
+      throw ClipboardError(ClipboardError::Cause::connectionLost,
+                           std::string("cannot read the clipboard data: ") + std::strerror(errno));
     }
-    if (atLimit) throwTooLarge();
-    data.setSize(data.size() + static_cast<std::size_t>(got));
+    received += static_cast<std::size_t>(got);
+    if (received > sizeLimit) throwTooLarge();
+    decoder.add({piece.get(), static_cast<std::size_t>(got)});
     waitEnd = deadline.waitEnd();
   }
 }
@@ -226,8 +210,8 @@ struct DeviceState {
 };
 
 template <typename Protocol>
-std::optional<FileURLList> readSelection(const Compositor& compositor, wl_registry* registry,
-                                         std::uint32_t managerName, wl_seat* seat) {
+std::optional<FileURLPaths> readSelection(const Compositor& compositor, wl_registry* registry,
+                                          std::uint32_t managerName, wl_seat* seat) {
   using State = DeviceState<Protocol>;
   using Offer = typename State::Offer;
   static constexpr typename Protocol::OfferListener offerListener{
@@ -261,9 +245,10 @@ std::optional<FileURLList> readSelection(const Compositor& compositor, wl_regist
   // A new data device is told the seat's current selection at once.
   roundtrip(compositor);
   if (state.finished) {
-    throw Failure(ExitStatus::unavailable, "the Wayland compositor closed the clipboard device");
+    throw ClipboardError(ClipboardError::Cause::unavailable,
+                         "the Wayland compositor closed the clipboard device");
   }
-  if (state.selection == nullptr) return FileURLList{};
+  if (state.selection == nullptr) return FileURLPaths{};
 
   for (const FileListType& type : fileListTypes) {
     if (std::ranges::find(state.selection->mimeTypes, type.name) ==
@@ -272,8 +257,8 @@ std::optional<FileURLList> readSelection(const Compositor& compositor, wl_regist
     }
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
-      throw Failure(ExitStatus::ioError,
-                    std::string("cannot make a pipe: ") + std::strerror(errno));
+      throw ClipboardError(ClipboardError::Cause::connectionLost,
+                           std::string("cannot make a pipe: ") + std::strerror(errno));
     }
     const FileDescriptor readEnd{fds[0]};
     // The request carries a duplicate of the write end, so ours closes at once: the pipe then
@@ -281,9 +266,9 @@ std::optional<FileURLList> readSelection(const Compositor& compositor, wl_regist
     Protocol::receive(state.selection->proxy.get(), std::string(type.name).c_str(), fds[1]);
     ::close(fds[1]);
     if (wl_display_flush(compositor.get()) < 0) throwConnectionLost(compositor);
-    return decodeFileList(readToEnd(readEnd.fd, compositor.deadline).view(), type.format);
+    return readList(readEnd.fd, compositor.deadline, type.format);
   }
-  return FileURLList{};
+  return FileURLPaths{};
 }
 
 // The display that libwayland and wl-paste connect to when WAYLAND_DISPLAY is not set.

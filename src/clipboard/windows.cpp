@@ -33,11 +33,10 @@
 #include <string_view>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include "clipboard/backends.h"
 #include "clipboard/limits.h"
-#include "tool/failure.h"
+#include "pathlist/file_urls.h"
 
 namespace clipfiles {
 namespace {
@@ -64,10 +63,10 @@ class OpenClipboardSession {
         deadline = Clock::now() + openLimit;
       } else if (attempt >= *deadline) {
         const auto seconds = openLimit.count();
-        throw Failure(ExitStatus::tempFail, "another program kept the clipboard open for " +
-                                                std::to_string(seconds) +
-                                                (seconds == 1 ? " second" : " seconds") +
-                                                " (Windows error " + std::to_string(error) + ")");
+        throw ClipboardError(ClipboardError::Cause::contended,
+                             "another program kept the clipboard open for " +
+                                 std::to_string(seconds) + (seconds == 1 ? " second" : " seconds") +
+                                 " (Windows error " + std::to_string(error) + ")");
       }
       std::this_thread::sleep_for(openRetryDelay);
     }
@@ -139,54 +138,50 @@ std::optional<std::wstring> utf16FromAnsi(std::string_view name) {
   return wide;
 }
 
-// The names of a list of NUL-terminated names ended by an empty one. Nothing when the list runs
-// to the end of `text` without its empty name.
-template <typename Char>
-std::optional<std::vector<std::basic_string_view<Char>>> splitNames(
-    std::basic_string_view<Char> text) {
-  std::vector<std::basic_string_view<Char>> names;
-  for (;;) {
-    const std::size_t end = text.find(Char{0});
-    if (end == std::basic_string_view<Char>::npos) return std::nullopt;
-    if (end == 0) return names;
-    names.push_back(text.substr(0, end));
-    text.remove_prefix(end + 1);
+// Hands each name of a list of NUL-terminated names ended by an empty one to `take`, in order.
+// False, with none taken, when the list runs to the end of `text` without its empty name.
+template <typename Char, typename Take>
+bool forEachName(std::basic_string_view<Char> text, Take take) {
+  std::size_t end = 0;
+  for (std::size_t nul = 0; (nul = text.find(Char{0}, end)) != end; end = nul + 1) {
+    if (nul == std::basic_string_view<Char>::npos) return false;
   }
+  for (std::basic_string_view<Char> names = text.substr(0, end); !names.empty();) {
+    const std::size_t nul = names.find(Char{0});
+    take(names.substr(0, nul));
+    names.remove_prefix(nul + 1);
+  }
+  return true;
 }
 
 // The paths of a CF_HDROP block. Nothing when the block is not a whole list.
-std::optional<FileURLList> decodeDropFiles(std::string_view block) {
+std::optional<FileURLPaths> decodeDropFiles(std::string_view block) {
   DROPFILES header{};
   if (block.size() < sizeof header) return std::nullopt;
   std::memcpy(&header, block.data(), sizeof header);
   if (header.pFiles > block.size()) return std::nullopt;
   const std::string_view list = block.substr(header.pFiles);
 
-  FileURLList urls;
+  FileURLPaths urls;
   if (header.fWide != 0) {
     // Copied out, as the names need not start on a 2-byte boundary within the block.
     std::wstring units(list.size() / sizeof(wchar_t), L'\0');
     std::memcpy(units.data(), list.data(), units.size() * sizeof(wchar_t));
-    const auto names = splitNames(std::wstring_view(units));
-    if (!names) return std::nullopt;
-    // A UTF-16 unit (2 bytes) takes at most 3 bytes of UTF-8.
-    urls.reserve(names->size(), list.size() / 2 * 3);
-    for (std::wstring_view name : *names) urls.add(utf8FromUtf16(name));
+    const bool whole = forEachName(std::wstring_view(units),
+                                   [&](std::wstring_view name) { urls.add(utf8FromUtf16(name)); });
+    if (!whole) return std::nullopt;
   } else {
-    const auto names = splitNames(list);
-    if (!names) return std::nullopt;
-    // An ANSI byte takes at most 3 bytes of UTF-8.
-    urls.reserve(names->size(), list.size() * 3);
-    for (std::string_view name : *names) {
+    const bool whole = forEachName(list, [&](std::string_view name) {
       const std::optional<std::wstring> wide = utf16FromAnsi(name);
       if (!wide) {
-        throw Failure(ExitStatus::dataError,
-                      "cannot write the file list as JSON: a name in it is not valid text in the "
-                      "system's ANSI code page (" +
-                          std::to_string(GetACP()) + ")");
+        throw ClipboardError(ClipboardError::Cause::badData,
+                             "cannot write the file list as JSON: a name in it is not valid text "
+                             "in the system's ANSI code page (" +
+                                 std::to_string(GetACP()) + ")");
       }
       urls.add(utf8FromUtf16(*wide));
-    }
+    });
+    if (!whole) return std::nullopt;
   }
   return urls;
 }
@@ -211,7 +206,7 @@ class ReadProgress {
     changed_.notify_all();
   }
 
-  void finish(std::optional<FileURLList> urls, std::exception_ptr error) {
+  void finish(std::optional<FileURLPaths> urls, std::exception_ptr error) {
     {
       const std::lock_guard lock(mutex_);
       urls_ = std::move(urls);
@@ -234,7 +229,7 @@ class ReadProgress {
   }
 
   // Once waitForEnd has returned true.
-  std::optional<FileURLList> result() {
+  std::optional<FileURLPaths> result() {
     if (error_) std::rethrow_exception(error_);
     return std::move(urls_);
   }
@@ -244,14 +239,14 @@ class ReadProgress {
   std::condition_variable changed_;
   Stage stage_ = Stage::preparing;
   Clock::time_point ownerAsked_;
-  std::optional<FileURLList> urls_;
+  std::optional<FileURLPaths> urls_;
   std::exception_ptr error_;
 };
 
 // The read itself, on the thread that opens the clipboard.
-std::optional<FileURLList> readClipboard(ReadProgress& progress) {
+std::optional<FileURLPaths> readClipboard(ReadProgress& progress) {
   const OpenClipboardSession clipboard;
-  if (IsClipboardFormatAvailable(CF_HDROP) == 0) return FileURLList{};
+  if (IsClipboardFormatAvailable(CF_HDROP) == 0) return FileURLPaths{};
   progress.reach(ReadProgress::Stage::askingOwner);
   auto* const memory = static_cast<HGLOBAL>(GetClipboardData(CF_HDROP));
   progress.reach(ReadProgress::Stage::reading);
@@ -266,11 +261,11 @@ std::optional<FileURLList> readClipboard(ReadProgress& progress) {
 
 }  // namespace
 
-std::optional<FileURLList> readWindowsFileURLs() {
+std::optional<FileURLPaths> readWindowsFileURLs() {
   const ReadDeadline deadline;
   const auto progress = std::make_shared<ReadProgress>();
   std::thread reader([progress] {
-    std::optional<FileURLList> urls;
+    std::optional<FileURLPaths> urls;
     std::exception_ptr error;
     try {
       urls = readClipboard(*progress);

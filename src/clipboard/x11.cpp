@@ -5,7 +5,6 @@
 // when the owner sends the data in chunks. It never takes ownership of a selection, so the
 // clipboard stays as it was.
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,8 +12,10 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -24,11 +25,9 @@
 #include "clipboard/backends.h"
 #include "clipboard/file_descriptor.h"
 #include "clipboard/limits.h"
+#include "clipboard/uri_list.h"
 #include "clipboard/xcb_library.h"
-#include "pathlist/buffer.h"
 #include "pathlist/path_list.h"
-#include "pathlist/uri_list.h"
-#include "tool/failure.h"
 
 namespace clipfiles {
 namespace {
@@ -75,19 +74,15 @@ struct Session {
   [[nodiscard]] xcb_connection_t* get() const { return connection.get(); }
 };
 
-// Data the owner delivered: its type and format as labelled, and the bytes, either in the one
-// reply they came in or joined from the chunks of an incremental transfer.
-struct Transfer {
+// How the owner labelled the data it sent: its type, and its format (8, 16 or 32-bit items).
+struct Label {
   xcb_atom_t type = XCB_NONE;
   std::uint8_t format = 0;
-  XcbPointer<xcb_get_property_reply_t> reply;
-  LargeBuffer joined;
-
-  [[nodiscard]] std::string_view bytes() const;
 };
 
 [[noreturn]] void throwConnectionLost() {
-  throw Failure(ExitStatus::ioError, "lost the connection to the X display");
+  throw ClipboardError(ClipboardError::Cause::connectionLost,
+                       "lost the connection to the X display");
 }
 
 // Standard error sent into a pipe until destroyed, so that what a library writes there can be
@@ -129,6 +124,10 @@ class CapturedStandardError {
   FileDescriptor readEnd_{-1};
   FileDescriptor saved_{-1};
 };
+
+ClipboardError unavailable(const std::string& message) {
+  return {ClipboardError::Cause::unavailable, message};
+}
 
 std::string describeDisplay() {
   const char* display = std::getenv("DISPLAY");
@@ -176,18 +175,15 @@ Connection connect(int& screenNumber, const ReadDeadline& deadline) {
   const std::string name = "cannot connect to " + describeDisplay();
   switch (error) {
     case XCB_CONN_CLOSED_PARSE_ERR:
-      throw Failure(ExitStatus::unavailable, name + ": the name is not a valid display name");
+      throw unavailable(name + ": the name is not a valid display name");
     case XCB_CONN_CLOSED_INVALID_SCREEN:
-      throw Failure(ExitStatus::unavailable, name + ": the display has no such screen");
-    case XCB_CONN_CLOSED_MEM_INSUFFICIENT:
-      throw Failure(ExitStatus::software, name + ": out of memory");
+      throw unavailable(name + ": the display has no such screen");
+    case XCB_CONN_CLOSED_MEM_INSUFFICIENT: throw std::bad_alloc();
     default:
       if (!written.empty()) {
-        throw Failure(ExitStatus::unavailable,
-                      name + ": the server refused the connection" + refusalReason(written));
+        throw unavailable(name + ": the server refused the connection" + refusalReason(written));
       }
-      throw Failure(ExitStatus::unavailable,
-                    name + " (is the server running, and may this user connect to it?)");
+      throw unavailable(name + " (is the server running, and may this user connect to it?)");
   }
 }
 
@@ -204,7 +200,7 @@ Session openSession(const ReadDeadline& deadline) {
 
   xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(c));
   for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
-  if (screens.rem == 0) throw Failure(ExitStatus::unavailable, "the X display has no such screen");
+  if (screens.rem == 0) throw unavailable("the X display has no such screen");
 
   // An unmapped input-only window: the owner needs one to deliver the data to, and
   // PropertyChange events on it pace the chunks of an incremental transfer.
@@ -236,82 +232,58 @@ XcbPointer<xcb_generic_event_t> waitForEvent(const Session& session, Match match
       if (matches(*event)) return event;
     }
     if (xcb_connection_has_error(c) != 0) throwConnectionLost();
-    const int left = ReadDeadline::millisecondsUntil(waitEnd);
-    if (left == 0) throwOwnerSilent(session.deadline, silence);
-    pollfd display{xcb_get_file_descriptor(c), POLLIN, 0};
-    ::poll(&display, 1, left);
+    if (!waitUntilReadable(xcb_get_file_descriptor(c), waitEnd)) {
+      throwOwnerSilent(session.deadline, silence);
+    }
   }
 }
 
-// Reads and deletes the transfer property of our window. Deleting it is what asks an
-// incremental owner for its next chunk.
-XcbPointer<xcb_get_property_reply_t> takeTransferProperty(const Session& session) {
+// Each request for the transfer property takes at most this much of it, so that a large
+// property never sits in memory whole.
+constexpr std::uint32_t pieceSize = std::uint32_t{1} << 20;
+
+// Reads the transfer property of our window a piece at a time, handing each piece to `take`,
+// and deletes it with its last piece. Deleting it is what asks an incremental owner for its
+// next chunk. `received` counts the bytes of the whole transfer, against the size limit.
+template <typename Take>
+Label takeTransferProperty(const Session& session, std::size_t& received, Take take) {
   xcb_connection_t* c = session.get();
-  // Long enough to hold more than the size limit, so one request takes the whole property.
-  const auto longLength = static_cast<std::uint32_t>(sizeLimit / 4 + 1);
-  const xcb_get_property_cookie_t cookie = xcb_get_property(
-      c, 1, session.window, session.atoms[transferAtom], XCB_GET_PROPERTY_TYPE_ANY, 0, longLength);
-  xcb_generic_error_t* error = nullptr;
-  XcbPointer<xcb_get_property_reply_t> reply(xcb_get_property_reply(c, cookie, &error));
-  XcbPointer<xcb_generic_error_t> errorHolder(error);
-  if (!reply) {
-    if (error != nullptr) {
-      throw Failure(ExitStatus::ioError,
-                    "the X server refused to hand over the clipboard data "
-                    "(X error " +
-                        std::to_string(error->error_code) + ")");
+  for (std::uint32_t offset = 0;;) {
+    const xcb_get_property_cookie_t cookie =
+        xcb_get_property(c, 1, session.window, session.atoms[transferAtom],
+                         XCB_GET_PROPERTY_TYPE_ANY, offset, pieceSize / 4);
+    xcb_generic_error_t* error = nullptr;
+    const XcbPointer<xcb_get_property_reply_t> reply(xcb_get_property_reply(c, cookie, &error));
+    const XcbPointer<xcb_generic_error_t> errorHolder(error);
+    if (!reply) {
+      if (error != nullptr) {
+        throw ClipboardError(ClipboardError::Cause::connectionLost,
+                             "the X server refused to hand over the clipboard data (X error " +
+                                 std::to_string(error->error_code) + ")");
+      }
+      throwConnectionLost();
     }
-    throwConnectionLost();
-  }
-  if (reply->bytes_after != 0 ||
-      static_cast<std::size_t>(xcb_get_property_value_length(reply.get())) > sizeLimit) {
-    throwTooLarge();
-  }
-  return reply;
-}
-
-std::string_view propertyBytes(xcb_get_property_reply_t* reply) {
-  return {static_cast<const char*>(xcb_get_property_value(reply)),
-          static_cast<std::size_t>(xcb_get_property_value_length(reply))};
-}
-
-std::string_view Transfer::bytes() const {
-  return reply ? propertyBytes(reply.get()) : joined.view();
-}
-
-// Takes the chunks of an incremental transfer until the owner sends an empty one. Each chunk
-// is copied and let go at once, so the memory of one is reused for the next.
-void receiveIncrementally(const Session& session, Transfer& transfer) {
-  bool first = true;
-  for (;;) {
-    waitForEvent(
-        session,
-        [&](const xcb_generic_event_t& event) {
-          if ((event.response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
-          const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
-          return notify.window == session.window && notify.atom == session.atoms[transferAtom] &&
-                 notify.state == XCB_PROPERTY_NEW_VALUE;
-        },
-        "stopped sending data");
-    const XcbPointer<xcb_get_property_reply_t> chunk = takeTransferProperty(session);
-    const std::string_view bytes = propertyBytes(chunk.get());
-    if (bytes.empty()) return;
-    if (first) {
-      transfer.type = chunk->type;
-      transfer.format = chunk->format;
-      first = false;
-    } else if (chunk->type != transfer.type || chunk->format != transfer.format) {
-      throw Failure(ExitStatus::dataError,
-                    "the program that owns the clipboard changed the data's type mid-transfer");
+    const std::string_view piece(
+        static_cast<const char*>(xcb_get_property_value(reply.get())),
+        static_cast<std::size_t>(xcb_get_property_value_length(reply.get())));
+    if (piece.size() > sizeLimit - received ||
+        reply->bytes_after > sizeLimit - received - piece.size()) {
+      throwTooLarge();
     }
-    if (bytes.size() > sizeLimit - transfer.joined.size()) throwTooLarge();
-    transfer.joined.grow(transfer.joined.size() + bytes.size(), sizeLimit);
-    transfer.joined.append(bytes);
+    received += piece.size();
+    const Label label{reply->type, reply->format};
+    if (!piece.empty()) take(label, piece);
+    if (reply->bytes_after == 0) return label;
+    offset += static_cast<std::uint32_t>(piece.size() / 4);
   }
 }
 
-// Asks the owner to convert the clipboard to `target`. Nothing if the owner refuses.
-std::optional<Transfer> convert(const Session& session, xcb_atom_t target) {
+// Asks the owner to convert the clipboard to `target`, and hands the data to `take` piece by
+// piece as it arrives, following the INCR protocol when the owner sends it in chunks: each is
+// taken and let go at once. Returns the data's label, or nothing if the owner refuses. An
+// incremental transfer that ends before its first chunk has no label: it is empty.
+template <typename Take>
+std::optional<Label> convert(const Session& session, xcb_atom_t target, Take take) {
   const xcb_atom_t clipboard = session.atoms[clipboardAtom];
   const xcb_atom_t property = session.atoms[transferAtom];
   xcb_convert_selection(session.get(), session.window, clipboard, target, property,
@@ -329,30 +301,55 @@ std::optional<Transfer> convert(const Session& session, xcb_atom_t target) {
     return std::nullopt;
   }
 
-  XcbPointer<xcb_get_property_reply_t> reply = takeTransferProperty(session);
-  if (reply->type != session.atoms[incrAtom]) {
-    const xcb_atom_t type = reply->type;
-    const std::uint8_t format = reply->format;
-    return Transfer{type, format, std::move(reply), {}};
-  }
+  std::size_t received = 0;
+  bool incremental = false;
+  std::uint32_t announced = 0;
+  const Label label =
+      takeTransferProperty(session, received, [&](const Label& first, std::string_view bytes) {
+        if (first.type != session.atoms[incrAtom]) return take(first, bytes);
+        incremental = true;
+        if (first.format == 32 && bytes.size() >= 4) std::memcpy(&announced, bytes.data(), 4);
+      });
+  if (!incremental && label.type != session.atoms[incrAtom]) return label;
   // The INCR property holds a lower bound of the size: refuse an oversized transfer early.
-  if (reply->format == 32 && xcb_get_property_value_length(reply.get()) >= 4 &&
-      *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get())) > sizeLimit) {
-    throwTooLarge();
+  if (announced > sizeLimit) throwTooLarge();
+  received = 0;
+  std::optional<Label> chunks;
+  for (;;) {
+    waitForEvent(
+        session,
+        [&](const xcb_generic_event_t& candidate) {
+          if ((candidate.response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
+          const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(candidate);
+          return notify.window == session.window && notify.atom == property &&
+                 notify.state == XCB_PROPERTY_NEW_VALUE;
+        },
+        "stopped sending data");
+    const std::size_t before = received;
+    takeTransferProperty(session, received, [&](const Label& chunk, std::string_view bytes) {
+      if (!chunks) {
+        chunks = chunk;
+      } else if (chunk.type != chunks->type || chunk.format != chunks->format) {
+        throw ClipboardError(
+            ClipboardError::Cause::badData,
+            "the program that owns the clipboard changed the data's type mid-transfer");
+      }
+      take(chunk, bytes);
+    });
+    if (received == before) return chunks.value_or(Label{});
   }
-  Transfer transfer;
-  receiveIncrementally(session, transfer);
-  return transfer;
 }
 
 // The targets the owner offers, or nothing if it does not answer TARGETS in the usual form.
 std::optional<std::vector<xcb_atom_t>> offeredTargets(const Session& session) {
-  std::optional<Transfer> reply = convert(session, session.atoms[targetsAtom]);
-  if (!reply || reply->format != 32 ||
-      (reply->type != XCB_ATOM_ATOM && reply->type != session.atoms[targetsAtom])) {
+  std::string bytes;
+  const std::optional<Label> label =
+      convert(session, session.atoms[targetsAtom],
+              [&](const Label&, std::string_view piece) { bytes.append(piece); });
+  if (!label || label->format != 32 ||
+      (label->type != XCB_ATOM_ATOM && label->type != session.atoms[targetsAtom])) {
     return std::nullopt;
   }
-  const std::string_view bytes = reply->bytes();
   std::vector<xcb_atom_t> targets(bytes.size() / sizeof(xcb_atom_t));
   std::copy_n(bytes.data(), targets.size() * sizeof(xcb_atom_t),
               reinterpret_cast<char*>(targets.data()));
@@ -369,7 +366,7 @@ xcb_window_t selectionOwner(const Session& session) {
 }
 
 // The file list of the clipboard's current owner, by the targets it offers.
-std::optional<FileURLList> readFileList(const Session& session) {
+std::optional<FileURLPaths> readFileList(const Session& session) {
   // The owner's TARGETS, asked for only when first needed; nothing when it does not answer
   // them in the usual form, and then every file-list target is asked for directly.
   std::optional<std::optional<std::vector<xcb_atom_t>>> targets;
@@ -387,22 +384,34 @@ std::optional<FileURLList> readFileList(const Session& session) {
     // Owners of copied files nearly all offer text/uri-list, so it is asked for at once; the
     // other targets only when the owner lists them, or lists nothing.
     if (i != 0 && offered() && !lists(target)) continue;
-    std::optional<Transfer> transfer = convert(session, target);
-    if (!transfer) continue;
     // Some owners answer a request for any target with their one type of data (xclip does):
-    // data labelled otherwise is a file list only if the owner lists the target. A listed
-    // target that arrives as anything but text is the owner's fault, and is reported. An
-    // incremental transfer that ends before its first chunk has no label: it is empty.
-    if (transfer->type != target && !lists(target)) continue;
-    if (transfer->bytes().empty()) return FileURLList{};
-    if (transfer->format != 8) {
-      throw Failure(ExitStatus::dataError,
-                    "the program that owns the clipboard sent " + std::string(type.name) + " as " +
-                        std::to_string(transfer->format) + "-bit items instead of text");
-    }
-    return decodeFileList(transfer->bytes(), type.format);
+    // data labelled otherwise is a file list only if the owner lists the target. It is decoded
+    // as it arrives all the same, and the owner's targets asked for once it has ended. A listed
+    // target that arrives as anything but text is the owner's fault, and is reported.
+    FileListDecoder decoder(type.format);
+    std::size_t received = 0;
+    const auto notText = [&](const Label& label) {
+      return ClipboardError(ClipboardError::Cause::badData,
+                            "the program that owns the clipboard sent " + std::string(type.name) +
+                                " as " + std::to_string(label.format) +
+                                "-bit items instead of text");
+    };
+    const std::optional<Label> label =
+        convert(session, target, [&](const Label& piece, std::string_view bytes) {
+          received += bytes.size();
+          if (piece.format == 8) {
+            decoder.add(bytes);
+          } else if (piece.type == target) {
+            throw notText(piece);
+          }
+        });
+    if (!label) continue;
+    if (label->type != target && !lists(target)) continue;
+    if (received == 0) return FileURLPaths{};
+    if (label->format != 8) throw notText(*label);
+    return std::move(decoder).finish();
   }
-  return FileURLList{};
+  return FileURLPaths{};
 }
 
 }  // namespace
@@ -411,23 +420,23 @@ std::optional<FileURLList> readFileList(const Session& session) {
 // the clipboard between two requests, so the owner is looked at before and after: if another
 // took it, the read starts over once, and a second change ends the run. An owner that gave up
 // the clipboard as it answered (xclip -loops 1 does) was still the only one asked.
-std::optional<FileURLList> readX11FileURLs(const ReadDeadline& deadline) {
+std::optional<FileURLPaths> readX11FileURLs(const ReadDeadline& deadline) {
   if (std::string why; loadXcbLibrary(why) == nullptr) {
-    throw Failure(ExitStatus::unavailable,
-                  "cannot load libxcb.so.1, which reading " + describeDisplay() + " needs: " + why);
+    throw unavailable("cannot load libxcb.so.1, which reading " + describeDisplay() +
+                      " needs: " + why);
   }
   const Session session = openSession(deadline);
   for (int attempt = 1;; ++attempt) {
     const xcb_window_t owner = selectionOwner(session);
-    if (owner == XCB_NONE) return FileURLList{};
+    if (owner == XCB_NONE) return FileURLPaths{};
     const auto takenOver = [&] {
       const xcb_window_t now = selectionOwner(session);
       return now != owner && now != XCB_NONE;
     };
-    std::optional<FileURLList> urls;
+    std::optional<FileURLPaths> urls;
     try {
       urls = readFileList(session);
-    } catch (const Failure&) {
+    } catch (const ClipboardError&) {
       // An owner that lost the clipboard mid-read may stop answering or send a mix: the new
       // owner is asked instead.
       if (attempt == 2 || !takenOver()) throw;
@@ -435,9 +444,9 @@ std::optional<FileURLList> readX11FileURLs(const ReadDeadline& deadline) {
     }
     if (!takenOver()) return urls;
     if (attempt == 2) {
-      throw Failure(ExitStatus::tempFail,
-                    "the clipboard changed hands while it was being read, twice; trying again "
-                    "may work");
+      throw ClipboardError(ClipboardError::Cause::contended,
+                           "the clipboard changed hands while it was being read, twice; trying "
+                           "again may work");
     }
   }
 }

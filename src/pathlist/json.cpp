@@ -4,11 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "pathlist/byte_block.h"
 #include "pathlist/path_list.h"
-#include "tool/failure.h"
 
 namespace clipfiles {
 namespace {
@@ -67,41 +68,103 @@ constexpr std::array<Escape, 0x80> escapes = [] {
   return table;
 }();
 
-// The size of `path` as a JSON string, quotes included. Throws if it is not valid UTF-8.
-std::size_t stringSize(std::string_view path) {
-  std::size_t size = path.size() + 2;
-  for (std::size_t i = 0; i < path.size();) {
-    const auto byte = static_cast<unsigned char>(path[i]);
-    if (byte < 0x80) {
-      size += escapes[byte].length == 0 ? 0 : escapes[byte].length - 1;
-      ++i;
-      continue;
-    }
-    const std::size_t length = utf8SequenceLength(path, i);
-    if (length == 0) {
-      throw Failure(ExitStatus::dataError, "cannot write the file list as JSON: the path \"" +
-                                               printableText(path) + "\" is not valid UTF-8");
-    }
-    i += length;
-  }
-  return size;
+// Blocks are taken only while this many bytes are left: an escaped "/" copies a block from
+// where it stands, which must lie inside the paths.
+constexpr std::size_t blockReach = 2 * ByteBlock::size;
+// The most that one step of the writer puts out beyond its output, block copies included.
+constexpr std::size_t stepRoom = 4 * ByteBlock::size;
+
+[[noreturn]] void throwNotUtf8(std::string_view joined, std::size_t at) {
+  const std::size_t previousEnd = joined.rfind('\0', at);
+  const std::size_t start = previousEnd == std::string_view::npos ? 0 : previousEnd + 1;
+  const std::string_view path = joined.substr(start, joined.find('\0', at) - start);
+  throw InvalidPathError("cannot write the file list as JSON: the path \"" + printableText(path) +
+                         "\" is not valid UTF-8");
 }
 
-// Writes `path`, already checked by stringSize, as a JSON string at `out`; returns its end.
-// Each escape is copied whole, so `out` needs 4 bytes of room beyond the string's end.
-char* writeString(char* out, std::string_view path) {
-  *out++ = '"';
-  for (const char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80 && escapes[byte].length != 0) {
+// The text being written: room that is not initialised, so that only the bytes written are
+// ever touched, and that doubles when a step could run past it.
+class Output {
+ public:
+  explicit Output(std::size_t capacity)
+      : bytes_(std::make_unique_for_overwrite<char[]>(capacity)), capacity_(capacity) {}
+
+  // Where the next step writes; it has stepRoom bytes.
+  char* room(char* at) {
+    const auto used = static_cast<std::size_t>(at - bytes_.get());
+    if (capacity_ - used >= stepRoom) return at;
+    capacity_ = 2 * capacity_ + stepRoom;
+    auto larger = std::make_unique_for_overwrite<char[]>(capacity_);
+    std::memcpy(larger.get(), bytes_.get(), used);
+    bytes_ = std::move(larger);
+    return bytes_.get() + used;
+  }
+  char* start() { return bytes_.get(); }
+  JsonText finish(char* end) {
+    const auto size = static_cast<std::size_t>(end - bytes_.get());
+    return {std::move(bytes_), size};
+  }
+
+ private:
+  std::unique_ptr<char[]> bytes_;
+  std::size_t capacity_;
+};
+
+// The plain bytes of a block up to `run`, with a backslash before each "/" that `slashes`
+// marks: the block goes out whole, and again from each "/" on, one byte further along each
+// time. Returns the end of the run's text.
+char* writeRun(char* out, const char* block, ByteMask slashes, unsigned run) {
+  std::memcpy(out, block, ByteBlock::size);
+  unsigned shift = 0;
+  for (; slashes != 0; slashes &= slashes - 1, ++shift) {
+    const unsigned at = firstByte(slashes);
+    out[at + shift] = '\\';
+    std::memcpy(out + at + shift + 1, block + at, ByteBlock::size);
+  }
+  return out + run + shift;
+}
+
+// Writes the JSON text of `joined`, the paths each ended by a NUL, checking it is UTF-8.
+JsonText writeJson(std::string_view joined, std::size_t count) {
+  const char* bytes = joined.data();
+  const std::size_t size = joined.size();
+  // Enough for a path of ordinary names, with a "\" for every eighth byte: more is rare.
+  Output text(size + size / 8 + 2 * count + stepRoom);
+  char* out = text.start();
+  *out++ = '[';
+  if (size != 0) *out++ = '"';
+  for (std::size_t i = 0; i < size;) {
+    out = text.room(out);
+    if (size - i >= blockReach) {
+      const ByteBlock block(bytes + i);
+      const ByteMask special = block.controlOrNonAscii() | block.equal('"') | block.equal('\\');
+      const unsigned run = special == 0 ? ByteBlock::size : firstByte(special);
+      out = writeRun(out, bytes + i, block.equal('/') & ((ByteMask{1} << run) - 1), run);
+      i += run;
+      if (special == 0) continue;
+    }
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    if (byte == 0) {
+      // The end of a path: the last one closes the array.
+      std::memcpy(out, i + 1 == size ? "\"]" : "\",\"", 3);
+      out += i + 1 == size ? 2 : 3;
+      ++i;
+    } else if (byte < 0x80 && escapes[byte].length != 0) {
       std::memcpy(out, escapes[byte].text.data(), escapes[byte].text.size());
       out += escapes[byte].length;
+      ++i;
+    } else if (byte < 0x80) {
+      *out++ = bytes[i++];
     } else {
-      *out++ = c;
+      const std::size_t length = utf8SequenceLength(joined, i);
+      if (length == 0) throwNotUtf8(joined, i);
+      std::memcpy(out, bytes + i, length);
+      out += length;
+      i += length;
     }
   }
-  *out++ = '"';
-  return out;
+  if (size == 0) *out++ = ']';
+  return text.finish(out);
 }
 
 }  // namespace
@@ -128,21 +191,12 @@ std::string printableText(std::string_view text) {
   return shown;
 }
 
-// Measures first, then writes into a buffer of the exact size: no growth, no copies.
-LargeBuffer encodePathList(std::span<const std::string_view> paths) {
-  std::size_t size = 2 + (paths.empty() ? 0 : paths.size() - 1);
-  for (std::string_view path : paths) size += stringSize(path);
-  constexpr std::size_t room = 4;
-  LargeBuffer json(size + room);
-  char* out = json.data();
-  *out++ = '[';
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    if (i != 0) *out++ = ',';
-    out = writeString(out, paths[i]);
-  }
-  *out = ']';
-  json.setSize(size);
-  return json;
+PathList makePathList(const FileURLPaths& urls) {
+  return PathList(urls);
+}
+
+JsonText encodePathList(const PathList& paths) {
+  return writeJson(paths.joined(), paths.size());
 }
 
 }  // namespace clipfiles

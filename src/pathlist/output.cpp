@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "pathlist/path_list.h"
-#include "tool/failure.h"
 
 namespace clipfiles {
 
@@ -27,8 +26,7 @@ void writeStandardOutput(std::string_view data) {
       ::poll(&out, 1, -1);
       continue;
     }
-    throw Failure(ExitStatus::ioError,
-                  std::string("cannot write to standard output: ") + std::strerror(errno));
+    throw OutputError(std::string("cannot write to standard output: ") + std::strerror(errno));
   }
 }
 

@@ -15,7 +15,6 @@
 #include <string_view>
 
 #include "pathlist/path_list.h"
-#include "tool/failure.h"
 
 namespace clipfiles {
 namespace {
@@ -99,11 +98,10 @@ bool writeAll(HANDLE handle, std::string_view text) {
 void writeStandardOutput(std::string_view data) {
   const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
   if (output == nullptr || output == INVALID_HANDLE_VALUE) {
-    throw Failure(ExitStatus::ioError, "cannot write to standard output: it is not open");
+    throw OutputError("cannot write to standard output: it is not open");
   }
   if (!writeAll(output, data)) {
-    throw Failure(ExitStatus::ioError,
-                  "cannot write to standard output: " + describeWriteError(GetLastError()));
+    throw OutputError("cannot write to standard output: " + describeWriteError(GetLastError()));
   }
 }
 
