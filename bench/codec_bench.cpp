@@ -38,7 +38,7 @@ void encodeList(benchmark::State& state) {
   for (auto _ : state) {
     const clipfiles::JsonText json = clipfiles::encodePathList(paths);
     bytes = json.size;
-    benchmark::DoNotOptimize(json.bytes.get());
+    benchmark::DoNotOptimize(json.bytes.data());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
 }

@@ -79,7 +79,7 @@ void FileListDecoder::add(std::string_view bytes) {
   if (state_ == State::malformed || bytes.empty()) return;
   // A piece decodes to at most one byte more than its own size: the "/" held back after
   // "file:/". Blocks are copied whole, and need room for one beyond that.
-  paths_.resize(used_ + bytes.size() + 1 + ByteBlock::size);
+  paths_.reserve(used_ + bytes.size() + 1 + ByteBlock::size, used_);
   for (std::size_t i = 0; i < bytes.size() && state_ != State::malformed;) {
     if (!carriageReturn_ && !nul_) {
       if (state_ == State::lineStart && bytes.substr(i).starts_with(localFilePrefix)) {
@@ -100,7 +100,6 @@ void FileListDecoder::add(std::string_view bytes) {
     }
     step(bytes[i++]);
   }
-  if (state_ != State::malformed) paths_.resize(used_);
 }
 
 // Copies the path's plain bytes a block at a time, and decodes whole escapes on the way, up
@@ -242,7 +241,7 @@ void FileListDecoder::endLine() {
       [[fallthrough]];
     case State::path:
       // A directory's URI may end in "/"; its path does not, unless it is the root.
-      while (used_ - pathStart_ > 1 && paths_[used_ - 1] == '/') --used_;
+      while (used_ - pathStart_ > 1 && paths_.data()[used_ - 1] == '/') --used_;
       write('\0');
       ++count_;
       break;
@@ -260,7 +259,7 @@ void FileListDecoder::startPath() {
 
 void FileListDecoder::fail() {
   state_ = State::malformed;
-  paths_ = std::string();
+  paths_ = ByteBuffer();
   used_ = 0;
 }
 
@@ -271,12 +270,11 @@ std::optional<FileURLPaths> FileListDecoder::finish() && {
   nul_ = false;
   if (state_ != State::malformed) {
     carriageReturn_ = false;
-    paths_.resize(used_ + 2);  // room for "file:/" as "/" and its NUL
+    paths_.reserve(used_ + 2, used_);  // room for "file:/" as "/" and its NUL
     endLine();
   }
   if (state_ == State::malformed) return std::nullopt;
-  paths_.resize(used_);
-  return FileURLPaths(std::move(paths_), count_);
+  return FileURLPaths(std::move(paths_), used_, count_);
 }
 
 std::optional<FileURLPaths> decodeFileList(std::string_view text, ListFormat format,

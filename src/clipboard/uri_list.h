@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "pathlist/byte_buffer.h"
 #include "pathlist/file_urls.h"
 
 namespace clipfiles {
@@ -69,12 +70,12 @@ class FileListDecoder {
   void endLine();
   void startPath();
   void fail();
-  void write(char c) { paths_[used_++] = c; }
+  void write(char c) { paths_.data()[used_++] = c; }
 
   ListFormat format_;
   std::string hostName_;
   State state_;
-  std::string paths_;  // the decoded paths each ended by NUL, and room for the piece at hand
+  ByteBuffer paths_;  // the decoded paths each ended by NUL, and room for the piece at hand
   std::size_t used_ = 0;
   std::size_t count_ = 0;
   std::size_t received_ = 0;

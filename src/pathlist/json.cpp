@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -82,34 +81,6 @@ constexpr std::size_t stepRoom = 4 * ByteBlock::size;
                          "\" is not valid UTF-8");
 }
 
-// The text being written: room that is not initialised, so that only the bytes written are
-// ever touched, and that doubles when a step could run past it.
-class Output {
- public:
-  explicit Output(std::size_t capacity)
-      : bytes_(std::make_unique_for_overwrite<char[]>(capacity)), capacity_(capacity) {}
-
-  // Where the next step writes; it has stepRoom bytes.
-  char* room(char* at) {
-    const auto used = static_cast<std::size_t>(at - bytes_.get());
-    if (capacity_ - used >= stepRoom) return at;
-    capacity_ = 2 * capacity_ + stepRoom;
-    auto larger = std::make_unique_for_overwrite<char[]>(capacity_);
-    std::memcpy(larger.get(), bytes_.get(), used);
-    bytes_ = std::move(larger);
-    return bytes_.get() + used;
-  }
-  char* start() { return bytes_.get(); }
-  JsonText finish(char* end) {
-    const auto size = static_cast<std::size_t>(end - bytes_.get());
-    return {std::move(bytes_), size};
-  }
-
- private:
-  std::unique_ptr<char[]> bytes_;
-  std::size_t capacity_;
-};
-
 // The plain bytes of a block up to `run`, with a backslash before each "/" that `slashes`
 // marks: the block goes out whole, and again from each "/" on, one byte further along each
 // time. Returns the end of the run's text.
@@ -128,13 +99,15 @@ char* writeRun(char* out, const char* block, ByteMask slashes, unsigned run) {
 JsonText writeJson(std::string_view joined, std::size_t count) {
   const char* bytes = joined.data();
   const std::size_t size = joined.size();
-  // Enough for a path of ordinary names, with a "\" for every eighth byte: more is rare.
-  Output text(size + size / 8 + 2 * count + stepRoom);
-  char* out = text.start();
+  // Enough for paths of ordinary names, with a "\" for every eighth byte; more takes growing.
+  JsonText text{ByteBuffer(size + size / 8 + 2 * count + stepRoom), 0};
+  char* out = text.bytes.data();
   *out++ = '[';
   if (size != 0) *out++ = '"';
   for (std::size_t i = 0; i < size;) {
-    out = text.room(out);
+    text.size = static_cast<std::size_t>(out - text.bytes.data());
+    text.bytes.reserve(text.size + stepRoom, text.size);
+    out = text.bytes.data() + text.size;
     if (size - i >= blockReach) {
       const ByteBlock block(bytes + i);
       const ByteMask special = block.controlOrNonAscii() | block.equal('"') | block.equal('\\');
@@ -164,7 +137,8 @@ JsonText writeJson(std::string_view joined, std::size_t count) {
     }
   }
   if (size == 0) *out++ = ']';
-  return text.finish(out);
+  text.size = static_cast<std::size_t>(out - text.bytes.data());
+  return text;
 }
 
 }  // namespace

@@ -2,11 +2,11 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "pathlist/byte_buffer.h"
 #include "pathlist/file_urls.h"
 
 namespace clipfiles {
@@ -34,12 +34,12 @@ class InvalidPathError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// UTF-8 JSON text, built in place.
+// UTF-8 JSON text: the first `size` bytes of the buffer it was built in.
 struct JsonText {
-  std::unique_ptr<char[]> bytes;
+  ByteBuffer bytes;
   std::size_t size = 0;
 
-  [[nodiscard]] std::string_view view() const { return {bytes.get(), size}; }
+  [[nodiscard]] std::string_view view() const { return {bytes.data(), size}; }
 };
 
 // The compact JSON array of the paths, with every "/" written as "\/" and no byte after "]".
