@@ -28,6 +28,10 @@ bool isControl(char c) {
   return byte < 0x20 || byte == 0x7f;
 }
 
+bool isSchemeCharacter(char c) {
+  return isAlpha(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+}
+
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -96,6 +100,11 @@ void FileListDecoder::add(std::string_view bytes) {
         const std::size_t end = bytes.find('\n', i);
         if (end == std::string_view::npos) break;
         i = end;
+      } else if (state_ == State::skip || (state_ == State::scheme && word_.size() > 4)) {
+        // The rest of a skipped entry, or of a scheme known not to be "file", only needs
+        // checking: a runaway owner that sends one endless line takes no step per byte.
+        i = skipChecked(bytes.data(), bytes.size(), i);
+        if (i == bytes.size()) break;
       }
     }
     step(bytes[i++]);
@@ -125,6 +134,24 @@ std::size_t FileListDecoder::decodePath(const char* bytes, std::size_t size, std
     write(static_cast<char>(byte));
     at += 3;
   }
+}
+
+// Passes over the bytes that change nothing in the skip state, or in a scheme beyond its first
+// letters; returns where the first byte that does is.
+std::size_t FileListDecoder::skipChecked(const char* bytes, std::size_t size,
+                                         std::size_t at) const {
+  if (state_ == State::scheme) {
+    while (at < size && isSchemeCharacter(bytes[at])) ++at;
+    return at;
+  }
+  while (size - at >= ByteBlock::size) {
+    const ByteBlock block(bytes + at);
+    const ByteMask special = block.control() | block.equal('\x7f') | block.equal('#');
+    if (special != 0) return at + firstByte(special);
+    at += ByteBlock::size;
+  }
+  while (at < size && !isControl(bytes[at]) && bytes[at] != '#') ++at;
+  return at;
 }
 
 // One byte, whatever the state.
@@ -168,9 +195,7 @@ void FileListDecoder::step(char c) {
         state_ = fileScheme_ ? State::afterScheme : State::skip;
         return;
       }
-      if (!isAlpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') {
-        return fail();
-      }
+      if (!isSchemeCharacter(c)) return fail();
       if (word_.size() <= 4) word_ += lower(c);  // long enough to tell "file" from the rest
       return;
     case State::afterScheme:

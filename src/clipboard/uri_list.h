@@ -66,6 +66,7 @@ class FileListDecoder {
   };
 
   std::size_t decodePath(const char* bytes, std::size_t size, std::size_t at);
+  [[nodiscard]] std::size_t skipChecked(const char* bytes, std::size_t size, std::size_t at) const;
   void step(char c);
   void endLine();
   void startPath();
