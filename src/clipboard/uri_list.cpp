@@ -96,6 +96,13 @@ void FileListDecoder::add(std::string_view bytes) {
       if (state_ == State::path) {
         i = decodePath(bytes.data(), bytes.size(), i);
         if (i == bytes.size()) break;
+        // The line's end, LF or CR LF, when both bytes are here.
+        const std::size_t lineEnd = bytes.substr(i).starts_with("\r\n") ? 2 : bytes[i] == '\n';
+        if (lineEnd != 0) {
+          endLine();
+          i += lineEnd;
+          continue;
+        }
       } else if (state_ == State::comment) {
         const std::size_t end = bytes.find('\n', i);
         if (end == std::string_view::npos) break;
