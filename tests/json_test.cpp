@@ -58,6 +58,18 @@ TEST_P(EncodeExact, WritesTheExactBytes) {
 INSTANTIATE_TEST_SUITE_P(Cases, EncodeExact, ::testing::ValuesIn(exactCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Escapes that outgrow the writer's first guess at the text's size, which allows for a "/" in
+// every eighth byte: the text grows as often as it must and loses nothing.
+TEST(EncodePathList, OutgrowsItsFirstGuess) {
+  std::string path;
+  std::string expected = "[\"";
+  for (int i = 0; i < 1000; ++i) {
+    path += "\x01/";
+    expected += "\\u0001\\/";
+  }
+  EXPECT_EQ(encode({path, "/a"}), expected + "\",\"\\/a\"]");
+}
+
 // A random path of well-formed UTF-8, weighted towards the characters that need care.
 std::string randomPath(std::mt19937& random) {
   static const std::vector<char32_t> special{'/',    '"',     '\\',     1,      0x1f,   0x7f,

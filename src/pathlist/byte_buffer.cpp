@@ -10,8 +10,7 @@
 
 namespace clipfiles {
 
-void ByteBuffer::reserve(std::size_t capacity, std::size_t used) {
-  if (capacity <= capacity_) return;
+void ByteBuffer::grow(std::size_t capacity, std::size_t used) {
   capacity = std::max(capacity, 2 * capacity_);
   char* larger = nullptr;
 #if defined(MADV_HUGEPAGE)

@@ -24,9 +24,13 @@ class ByteBuffer {
   // Makes room for at least `capacity` bytes in all, keeping the first `used`. Growing at
   // least doubles the room, so that growing piece by piece takes few steps. Throws
   // std::bad_alloc without the memory.
-  void reserve(std::size_t capacity, std::size_t used);
+  void reserve(std::size_t capacity, std::size_t used) {
+    if (capacity > capacity_) grow(capacity, used);
+  }
 
  private:
+  void grow(std::size_t capacity, std::size_t used);
+
   struct Free {
     void operator()(char* bytes) const noexcept { std::free(bytes); }
   };

@@ -102,12 +102,16 @@ JsonText writeJson(std::string_view joined, std::size_t count) {
   // Enough for paths of ordinary names, with a "\" for every eighth byte; more takes growing.
   JsonText text{ByteBuffer(size + size / 8 + 2 * count + stepRoom), 0};
   char* out = text.bytes.data();
+  char* roomEnd = out + text.bytes.capacity() - stepRoom;  // where a step may still start
   *out++ = '[';
   if (size != 0) *out++ = '"';
   for (std::size_t i = 0; i < size;) {
-    text.size = static_cast<std::size_t>(out - text.bytes.data());
-    text.bytes.reserve(text.size + stepRoom, text.size);
-    out = text.bytes.data() + text.size;
+    if (out > roomEnd) [[unlikely]] {
+      const auto used = static_cast<std::size_t>(out - text.bytes.data());
+      text.bytes.reserve(used + stepRoom, used);
+      out = text.bytes.data() + used;
+      roomEnd = text.bytes.data() + text.bytes.capacity() - stepRoom;
+    }
     if (size - i >= blockReach) {
       const ByteBlock block(bytes + i);
       const ByteMask special = block.controlOrNonAscii() | block.equal('"') | block.equal('\\');
