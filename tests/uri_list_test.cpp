@@ -76,6 +76,10 @@ const DecodeCase decodeCases[] = {
      ListFormat::uriList,
      {{"/b", "/a", "/b"}}},
     {"TrailingNul", std::string("file:///a\r\n\0", 12), ListFormat::uriList, {{"/a"}}},
+    {"CrThenTrailingNul",
+     std::string("file:///a\nhttps://x.org/b\r\0", 27),
+     ListFormat::uriList,
+     {{"/a"}}},
     {"Empty", "", ListFormat::uriList, {std::vector<std::string>{}}},
 
     // malformed entries: the whole list is refused

@@ -166,19 +166,23 @@ void FileListDecoder::step(char c) {
   // A NUL or CR with more after it is a control character inside a line, but for a CR that
   // ends it.
   if (nul_) return fail();
-  if (carriageReturn_) {
-    carriageReturn_ = false;
-    return c == '\n' ? endLine() : fail();
-  }
   if (state_ == State::comment) {
     if (c == '\n') state_ = State::lineStart;
     return;
+  }
+  // A NUL goes before a pending CR: the list may end in CR NUL.
+  if (c == '\0') {
+    nul_ = true;
+    return;
+  }
+  if (carriageReturn_) {
+    carriageReturn_ = false;
+    return c == '\n' ? endLine() : fail();
   }
   if (isControl(c)) {
     switch (c) {
       case '\n': return endLine();
       case '\r': carriageReturn_ = true; return;
-      case '\0': nul_ = true; return;
       default: return fail();
     }
   }
