@@ -15,7 +15,7 @@ namespace clipfiles {
 class ByteBuffer {
  public:
   ByteBuffer() = default;
-  explicit ByteBuffer(std::size_t capacity) { reserve(capacity, 0); }
+  explicit ByteBuffer(std::size_t capacity) { grow(capacity, 0); }
 
   [[nodiscard]] char* data() { return bytes_.get(); }
   [[nodiscard]] const char* data() const { return bytes_.get(); }
