@@ -10,8 +10,8 @@ namespace clipfiles {
 
 // The room is not initialised, so that only the bytes written are ever touched. On Linux a
 // large room asks the kernel for transparent huge pages, so that filling megabytes costs a
-// handful of page faults rather than thousands: with a list of 100,000 files that is a fifth of
-// the run.
+// handful of page faults rather than thousands: with a list of 100,000 files, a third of the
+// run.
 class ByteBuffer {
  public:
   ByteBuffer() = default;

@@ -70,7 +70,7 @@ constexpr std::array<Escape, 0x80> escapes = [] {
 // Blocks are taken only while this many bytes are left: an escaped "/" copies a block from
 // where it stands, which must lie inside the paths.
 constexpr std::size_t blockReach = 2 * ByteBlock::size;
-// The most that one step of the writer puts out beyond its output, block copies included.
+// The room one step of the writer may write into: its text, and what its block copies spill.
 constexpr std::size_t stepRoom = 4 * ByteBlock::size;
 
 [[noreturn]] void throwNotUtf8(std::string_view joined, std::size_t at) {
