@@ -88,15 +88,6 @@ class ByteBlock {
 
 #endif
 
-// How many bytes a mask marks. Written out, as x86-64's baseline has no instruction for it and
-// std::popcount would call a library function for every block.
-inline unsigned countBytes(ByteMask mask) {
-  mask -= (mask >> 1) & 0x55555555;
-  mask = (mask & 0x33333333) + ((mask >> 2) & 0x33333333);
-  mask = (mask + (mask >> 4)) & 0x0f0f0f0f;
-  return (mask * 0x01010101) >> 24;
-}
-
 // The index of the first byte a non-zero mask marks.
 inline unsigned firstByte(ByteMask mask) {
   return static_cast<unsigned>(std::countr_zero(mask));

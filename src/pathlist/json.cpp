@@ -95,12 +95,41 @@ char* writeRun(char* out, const char* block, ByteMask slashes, unsigned run) {
   return out + run + shift;
 }
 
-// Writes the JSON text of `joined`, the paths each ended by a NUL, checking it is UTF-8.
-JsonText writeJson(std::string_view joined, std::size_t count) {
+}  // namespace
+
+// Well-formed UTF-8 is kept, every other byte and every control character (C0, DEL and C1)
+// becomes \xHH, and "\" is doubled, so that a name can't garble the terminal.
+std::string printableText(std::string_view text) {
+  std::string shown;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    std::size_t length = utf8SequenceLength(text, i);
+    const bool c1Control =
+        length == 2 && byte == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0;
+    if (c1Control) length = 0;  // shown byte by byte
+    if (length == 0 || byte < 0x20 || byte == 0x7f || byte == '\\') {
+      shown += byte == '\\' ? "\\\\"
+                            : std::string{'\\', 'x', hexDigits[byte >> 4], hexDigits[byte & 15]};
+      ++i;
+    } else {
+      shown.append(text, i, length);
+      i += length;
+    }
+  }
+  return shown;
+}
+
+PathList makePathList(const FileURLPaths& urls) {
+  return PathList(urls);
+}
+
+// One pass over the paths, each ended by a NUL, checking that they are UTF-8 as it goes.
+JsonText encodePathList(const PathList& paths) {
+  const std::string_view joined = paths.joined();
   const char* bytes = joined.data();
   const std::size_t size = joined.size();
   // Enough for paths of ordinary names, with a "\" for every eighth byte; more takes growing.
-  JsonText text{ByteBuffer(size + size / 8 + 2 * count + stepRoom), 0};
+  JsonText text{ByteBuffer(size + size / 8 + 2 * paths.size() + stepRoom), 0};
   char* out = text.bytes.data();
   char* roomEnd = out + text.bytes.capacity() - stepRoom;  // where a step may still start
   *out++ = '[';
@@ -143,38 +172,6 @@ JsonText writeJson(std::string_view joined, std::size_t count) {
   if (size == 0) *out++ = ']';
   text.size = static_cast<std::size_t>(out - text.bytes.data());
   return text;
-}
-
-}  // namespace
-
-// Well-formed UTF-8 is kept, every other byte and every control character (C0, DEL and C1)
-// becomes \xHH, and "\" is doubled, so that a name can't garble the terminal.
-std::string printableText(std::string_view text) {
-  std::string shown;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    std::size_t length = utf8SequenceLength(text, i);
-    const bool c1Control =
-        length == 2 && byte == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0;
-    if (c1Control) length = 0;  // shown byte by byte
-    if (length == 0 || byte < 0x20 || byte == 0x7f || byte == '\\') {
-      shown += byte == '\\' ? "\\\\"
-                            : std::string{'\\', 'x', hexDigits[byte >> 4], hexDigits[byte & 15]};
-      ++i;
-    } else {
-      shown.append(text, i, length);
-      i += length;
-    }
-  }
-  return shown;
-}
-
-PathList makePathList(const FileURLPaths& urls) {
-  return PathList(urls);
-}
-
-JsonText encodePathList(const PathList& paths) {
-  return writeJson(paths.joined(), paths.size());
 }
 
 }  // namespace clipfiles
