@@ -47,6 +47,8 @@ class FileListDecoder {
 
   // Decodes the next piece of the list.
   void add(std::string_view bytes);
+  // How many bytes of the list have been added.
+  [[nodiscard]] std::size_t received() const { return received_; }
   // Once the whole list has been added: its paths, or nothing when an entry was malformed.
   std::optional<FileURLPaths> finish() &&;
 

@@ -176,12 +176,11 @@ std::optional<FileURLPaths> readList(int fd, const ReadDeadline& deadline, ListF
 #endif
   const auto piece = std::make_unique_for_overwrite<char[]>(pipeSize);
   FileListDecoder decoder(format);
-  std::size_t received = 0;
   Clock::time_point waitEnd = deadline.waitEnd();
   for (;;) {
     if (!waitUntilReadable(fd, waitEnd)) {
-      throwOwnerSilent(deadline,
-                       received == 0 ? "did not send the file list" : "stopped sending data");
+      throwOwnerSilent(deadline, decoder.received() == 0 ? "did not send the file list"
+                                                         : "stopped sending data");
     }
     const ssize_t got = ::read(fd, piece.get(), pipeSize);
     if (got == 0) return std::move(decoder).finish();
@@ -190,8 +189,7 @@ std::optional<FileURLPaths> readList(int fd, const ReadDeadline& deadline, ListF
       throw ClipboardError(ClipboardError::Cause::connectionLost,
                            std::string("cannot read the clipboard data: ") + std::strerror(errno));
     }
-    received += static_cast<std::size_t>(got);
-    if (received > sizeLimit) throwTooLarge();
+    if (static_cast<std::size_t>(got) > sizeLimit - decoder.received()) throwTooLarge();
     decoder.add({piece.get(), static_cast<std::size_t>(got)});
     waitEnd = deadline.waitEnd();
   }
